@@ -1,0 +1,42 @@
+#include "host/AboutWindow.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <cmath>
+
+namespace digitmosaic {
+
+namespace {
+
+constexpr const char* kNotice =
+    "Digit Mosaic is a screen saver by the Digit Mosaic authors. It is their property. "
+    "It is free and not for sale.";
+
+// A rectangle given in twips, in this widget's pixels.
+QRect FromTwips(const QWidget& widget, int left, int top, int width, int height) {
+    const double perTwipX = widget.logicalDpiX() / 1440.0;
+    const double perTwipY = widget.logicalDpiY() / 1440.0;
+    const auto x = [&](int twips) { return static_cast<int>(std::lround(twips * perTwipX)); };
+    const auto y = [&](int twips) { return static_cast<int>(std::lround(twips * perTwipY)); };
+    return {x(left), y(top), x(width), y(height)};
+}
+
+}  // namespace
+
+AboutWindow::AboutWindow(AboutWindowEvents& events)
+    : Command1(new QPushButton(QStringLiteral("OK"), this)),
+      Label1(new QLabel(QString::fromLatin1(kNotice), this)) {
+    setWindowTitle(QStringLiteral("Form2"));
+    setFixedSize(FromTwips(*this, 0, 0, 3210, 1290).size());
+
+    Command1->setGeometry(FromTwips(*this, 1200, 840, 735, 375));
+    Command1->setDefault(true);
+    Command1->setFocus();
+    connect(Command1, &QPushButton::clicked, this, [&events] { events.Command1_Click(); });
+
+    Label1->setGeometry(FromTwips(*this, 120, 120, 3015, 735));
+    Label1->setWordWrap(true);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+}  // namespace digitmosaic

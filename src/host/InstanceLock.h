@@ -1,0 +1,32 @@
+// Single-instance detection per user. The first instance claims an abstract Unix socket named
+// after the program and the user: the kernel releases it when the process ends, however it
+// ends, and nothing is written to disk. A later instance finds the name taken and asks the
+// holder's credentials, so only an instance of the same user counts.
+#pragma once
+
+#include <string>
+
+namespace digitmosaic {
+
+class InstanceLock {
+  public:
+    explicit InstanceLock(std::string name);
+    ~InstanceLock();
+    InstanceLock(const InstanceLock&) = delete;
+    InstanceLock& operator=(const InstanceLock&) = delete;
+
+    // True when an earlier instance of the same user holds the name; otherwise claims it for
+    // this process (when free) and returns false.
+    bool AnotherInstanceRunning();
+
+    // The listening socket while this process holds the name, else -1. Whoever owns the
+    // event loop calls AcceptPending when it becomes readable, so that queries never pile up.
+    int ListeningSocket() const { return listener_; }
+    void AcceptPending() const;
+
+  private:
+    std::string address_;
+    int listener_ = -1;
+};
+
+}  // namespace digitmosaic

@@ -1,0 +1,86 @@
+// The desktop host: realises HostServices on Qt. It owns the application object, the two
+// windows, the event loop and the frame pacing; the program code only asks it for things.
+// The GUI starts when the first window or screen query needs it, so an argument that ends
+// the program never touches the display.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "host/HostServices.h"
+#include "host/InstanceLock.h"
+
+class QApplication;
+class QSocketNotifier;
+class QImage;
+
+namespace digitmosaic {
+
+class AboutWindow;
+class SaverWindow;
+
+class QtHost final : public HostServices {
+  public:
+    // Pacing::ToDisplay presents one pump per refresh of the screen; Unpaced returns from
+    // PumpEvents as soon as the events are delivered (benchmarks and tests).
+    enum class Pacing { ToDisplay, Unpaced };
+
+    QtHost(int& argc, char** argv, Pacing pacing = Pacing::ToDisplay);
+    ~QtHost() override;
+    QtHost(const QtHost&) = delete;
+    QtHost& operator=(const QtHost&) = delete;
+
+    // Runs the event loop while a window is open and returns the exit status.
+    int RunWhileWindowsOpen();
+
+    // The saver window's canvas, or null before the window exists.
+    const QImage* SaverCanvas() const;
+
+    float RandomUnit() override;
+    void SeedRandom(float seed) override;
+    float SecondsSinceMidnight() override;
+    void PumpEvents() override;
+    [[noreturn]] void EndProgram() override;
+    std::string ArgumentString() override;
+    bool AnotherInstanceRunning() override;
+    float ScreenWidthTwips() override;
+    float ScreenHeightTwips() override;
+    void SetCursorPos(std::int32_t x, std::int32_t y) override;
+    void SystemBeep() override;
+    void OpenWindow(SaverWindowEvents& window) override;
+    void OpenWindow(AboutWindowEvents& window) override;
+    void ShowWindow(SaverWindowEvents& window) override;
+    void UnloadWindow(SaverWindowEvents& window) override;
+    void UnloadWindow(AboutWindowEvents& window) override;
+    void SetLogicalScale(double x1, double y1, double x2, double y2) override;
+    void DrawBox(float x, float y, float dx, float dy, PackedColor color) override;
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    // Creates the application object on first need; without a display it prints one line
+    // and ends the process with status 1.
+    void StartGui();
+    Clock::duration RefreshInterval() const;
+    // Handles events as they come, sleeping in between, until the deadline or until done()
+    // holds.
+    static void WaitForEvents(Clock::time_point deadline, const std::function<bool()>& done = {});
+
+    int& argc_;
+    char** argv_;
+    std::string arguments_;
+    Pacing pacing_;
+    std::mt19937 random_;
+    InstanceLock instanceLock_;
+    std::unique_ptr<QApplication> app_;
+    std::unique_ptr<QSocketNotifier> lockNotifier_;
+    std::unique_ptr<SaverWindow> saverWindow_;
+    std::unique_ptr<AboutWindow> aboutWindow_;
+    bool unloadingSaver_ = false;
+    Clock::time_point lastPump_{};
+};
+
+}  // namespace digitmosaic

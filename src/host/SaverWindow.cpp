@@ -1,0 +1,186 @@
+#include "host/SaverWindow.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace digitmosaic {
+
+namespace {
+
+constexpr QRgb ToRgb(PackedColor color) {
+    const auto packed = static_cast<std::uint32_t>(color);
+    return qRgb(static_cast<int>(packed & 0xFFU), static_cast<int>((packed >> 8) & 0xFFU),
+                static_cast<int>((packed >> 16) & 0xFFU));
+}
+
+// Qt's buttons and modifiers in the desktop's classic encoding: left 1, right 2, middle 4;
+// shift 1, control 2, alt 4.
+int ButtonCode(Qt::MouseButtons buttons) {
+    return (buttons & Qt::LeftButton ? 1 : 0) | (buttons & Qt::RightButton ? 2 : 0) |
+           (buttons & Qt::MiddleButton ? 4 : 0);
+}
+
+int ShiftCode(Qt::KeyboardModifiers modifiers) {
+    return (modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0) |
+           (modifiers & Qt::AltModifier ? 4 : 0);
+}
+
+}  // namespace
+
+SaverWindow::SaverWindow(SaverWindowEvents& events) : events_(events) {
+    setWindowTitle(QString());
+    setWindowFlag(Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    setCursor(Qt::BlankCursor);
+    FitCanvas();
+}
+
+void SaverWindow::ShowOverScreen() {
+    // Without a window manager nothing would resize the window on request: take the screen's
+    // geometry first, then ask for full screen for the managers that honour it.
+    setGeometry(screen()->geometry());
+    FitCanvas();
+    showFullScreen();
+    raise();
+    activateWindow();
+    setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void SaverWindow::FitCanvas() {
+    const QSize pixels = size() * devicePixelRatio();
+    if (canvas_.size() == pixels) {
+        return;
+    }
+    QImage grown(pixels, QImage::Format_RGB32);
+    grown.fill(Qt::black);
+    if (!canvas_.isNull()) {
+        QPainter painter(&grown);
+        painter.drawImage(0, 0, canvas_);  // earlier pictures stay where they were
+    }
+    grown.setDevicePixelRatio(devicePixelRatio());
+    canvas_ = std::move(grown);
+    dirty_ = canvas_.rect();
+}
+
+void SaverWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
+    FitCanvas();
+    x1_ = x1;
+    y1_ = y1;
+    x2_ = x2;
+    y2_ = y2;
+    twipScale_ = false;
+}
+
+int SaverWindow::PixelX(double x) const {
+    return static_cast<int>(std::lround((x - x1_) * canvas_.width() / (x2_ - x1_)));
+}
+
+int SaverWindow::PixelY(double y) const {
+    return static_cast<int>(std::lround((y - y1_) * canvas_.height() / (y2_ - y1_)));
+}
+
+void SaverWindow::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
+    if (x2_ == x1_ || y2_ == y1_) {
+        return;  // a scale with no extent has nowhere to draw
+    }
+    int left = PixelX(x);
+    int right = PixelX(static_cast<double>(x) + dx);
+    int top = PixelY(y);
+    int bottom = PixelY(static_cast<double>(y) + dy);
+    if (left > right) {
+        std::swap(left, right);
+    }
+    if (top > bottom) {
+        std::swap(top, bottom);
+    }
+    left = std::clamp(left, 0, canvas_.width());
+    right = std::clamp(right, 0, canvas_.width());
+    top = std::clamp(top, 0, canvas_.height());
+    bottom = std::clamp(bottom, 0, canvas_.height());
+    if (left == right || top == bottom) {
+        return;
+    }
+    const QRgb rgb = ToRgb(color);
+    for (int row = top; row < bottom; ++row) {
+        auto* line = reinterpret_cast<QRgb*>(canvas_.scanLine(row));
+        std::fill(line + left, line + right, rgb);
+    }
+    dirty_ |= QRect(left, top, right - left, bottom - top);
+}
+
+void SaverWindow::Present() {
+    if (dirty_.isEmpty()) {
+        return;
+    }
+    const qreal ratio = devicePixelRatio();
+    const QRect area(static_cast<int>(std::floor(dirty_.left() / ratio)),
+                     static_cast<int>(std::floor(dirty_.top() / ratio)),
+                     static_cast<int>(std::ceil(dirty_.width() / ratio)) + 1,
+                     static_cast<int>(std::ceil(dirty_.height() / ratio)) + 1);
+    dirty_ = QRect();
+    repaint(area.intersected(rect()));
+}
+
+void SaverWindow::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    const qreal ratio = devicePixelRatio();
+    for (const QRect& area : event->region()) {
+        const QRectF source(area.x() * ratio, area.y() * ratio, area.width() * ratio,
+                            area.height() * ratio);
+        painter.drawImage(QRectF(area), canvas_, source);
+    }
+}
+
+void SaverWindow::resizeEvent(QResizeEvent* /*event*/) { FitCanvas(); }
+
+void SaverWindow::keyPressEvent(QKeyEvent* event) {
+    events_.Form_KeyDown(event->key(), ShiftCode(event->modifiers()));
+}
+
+void SaverWindow::mousePressEvent(QMouseEvent* event) {
+    const QPointF at = event->position();
+    events_.Form_MouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()),
+                           LogicalX(at.x()), LogicalY(at.y()));
+}
+
+void SaverWindow::mouseReleaseEvent(QMouseEvent* /*event*/) { events_.Form_Click(); }
+
+void SaverWindow::mouseMoveEvent(QMouseEvent* event) {
+    const QPointF at = event->position();
+    events_.Form_MouseMove(ButtonCode(event->buttons()), ShiftCode(event->modifiers()),
+                           LogicalX(at.x()), LogicalY(at.y()));
+}
+
+void SaverWindow::closeEvent(QCloseEvent* event) {
+    bool cancel = false;
+    events_.Form_Unload(cancel);
+    event->setAccepted(!cancel);
+}
+
+float SaverWindow::LogicalX(double widgetX) const {
+    if (twipScale_) {
+        return static_cast<float>(widgetX * 1440.0 / logicalDpiX());
+    }
+    const double pixel = widgetX * devicePixelRatio();
+    return static_cast<float>(x1_ + pixel * (x2_ - x1_) / canvas_.width());
+}
+
+float SaverWindow::LogicalY(double widgetY) const {
+    if (twipScale_) {
+        return static_cast<float>(widgetY * 1440.0 / logicalDpiY());
+    }
+    const double pixel = widgetY * devicePixelRatio();
+    return static_cast<float>(y1_ + pixel * (y2_ - y1_) / canvas_.height());
+}
+
+}  // namespace digitmosaic

@@ -1,0 +1,10 @@
+#include "startup/about.h"
+
+namespace digitmosaic {
+
+void about::Command1_Click() {
+    host_.UnloadWindow(*this);
+    host_.EndProgram();
+}
+
+}  // namespace digitmosaic

@@ -1,0 +1,15 @@
+// Process entry: builds the Qt host and the program's windows, and hands over to Main.
+#include "startup/Main.h"
+#include "host/QtHost.h"
+#include "picture/PictureState.h"
+#include "saver/form1.h"
+#include "startup/about.h"
+
+int main(int argc, char* argv[]) {
+    digitmosaic::QtHost host(argc, argv);
+    digitmosaic::PictureState state;
+    digitmosaic::form1 saver(host, state);
+    digitmosaic::about aboutBox(host);
+    digitmosaic::Main(host, saver, aboutBox);
+    return host.RunWhileWindowsOpen();
+}
