@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev libxcb1-dev
+    qt6-base-dev libxcb1-dev libx11-dev libxtst-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool x11-utils imagemagick fonts-dejavu-core
 )
