@@ -71,15 +71,18 @@ QtHost::QtHost(int& argc, char** argv, Pacing pacing)
 QtHost::~QtHost() = default;
 
 void QtHost::StartGui() {
-    if (app_) {
+    if (guiStarted_) {
         return;
     }
-    if (!HasDisplay()) {
-        FailWithoutDisplay("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+    guiStarted_ = true;
+    if (!QCoreApplication::instance()) {
+        if (!HasDisplay()) {
+            FailWithoutDisplay("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+        }
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+        QApplication::setApplicationName(QStringLiteral("Digit Mosaic"));
+        QApplication::setApplicationVersion(QStringLiteral("1.00"));
     }
-    app_ = std::make_unique<QApplication>(argc_, argv_);
-    QApplication::setApplicationName(QStringLiteral("Digit Mosaic"));
-    QApplication::setApplicationVersion(QStringLiteral("1.00"));
     if (instanceLock_.ListeningSocket() >= 0) {
         lockNotifier_ = std::make_unique<QSocketNotifier>(instanceLock_.ListeningSocket(),
                                                           QSocketNotifier::Read);
@@ -89,7 +92,7 @@ void QtHost::StartGui() {
 }
 
 int QtHost::RunWhileWindowsOpen() {
-    if (!app_ || QApplication::topLevelWidgets().empty()) {
+    if (!guiStarted_ || QApplication::topLevelWidgets().empty()) {
         return 0;
     }
     return QApplication::exec();
@@ -148,8 +151,8 @@ void QtHost::WaitForEvents(Clock::time_point deadline, const std::function<bool(
 }
 
 void QtHost::EndProgram() {
-    if (app_) {
-        if (auto* x11 = app_->nativeInterface<QNativeInterface::QX11Application>()) {
+    if (guiStarted_) {
+        if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
             xcb_flush(x11->connection());
         }
     }

@@ -61,8 +61,8 @@ class QtHost final : public HostServices {
   private:
     using Clock = std::chrono::steady_clock;
 
-    // Creates the application object on first need; without a display it prints one line
-    // and ends the process with status 1.
+    // Creates the application object on first need (unless one exists already); without a
+    // display it prints one line and ends the process with status 1.
     void StartGui();
     Clock::duration RefreshInterval() const;
     // Handles events as they come, sleeping in between, until the deadline or until done()
@@ -79,6 +79,7 @@ class QtHost final : public HostServices {
     std::unique_ptr<QSocketNotifier> lockNotifier_;
     std::unique_ptr<SaverWindow> saverWindow_;
     std::unique_ptr<AboutWindow> aboutWindow_;
+    bool guiStarted_ = false;
     bool unloadingSaver_ = false;
     Clock::time_point lastPump_{};
 };
