@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake pkg-config
+    build-essential cmake pkg-config clang-format
     qt6-base-dev libxcb1-dev libx11-dev libxtst-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool x11-utils imagemagick fonts-dejavu-core
