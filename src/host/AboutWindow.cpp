@@ -1,5 +1,6 @@
 #include "host/AboutWindow.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <cmath>
@@ -21,6 +22,21 @@ QRect FromTwips(const QWidget& widget, int left, int top, int width, int height)
     return {x(left), y(top), x(width), y(height)};
 }
 
+// The desktop's font may be larger than the one the box was laid out for: step its size down
+// until the whole notice fits the label.
+void FitFont(QLabel& label) {
+    QFont font = label.font();
+    for (qreal size = font.pointSizeF(); size > 4; size -= 0.5) {
+        font.setPointSizeF(size);
+        const QRect needed = QFontMetrics(font).boundingRect(
+            QRect(0, 0, label.width(), 10000), Qt::TextWordWrap | Qt::AlignLeft, label.text());
+        if (needed.height() <= label.height() && needed.width() <= label.width()) {
+            break;
+        }
+    }
+    label.setFont(font);
+}
+
 }  // namespace
 
 AboutWindow::AboutWindow(AboutWindowEvents& events)
@@ -37,6 +53,7 @@ AboutWindow::AboutWindow(AboutWindowEvents& events)
     Label1->setGeometry(FromTwips(*this, 120, 120, 3015, 735));
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    FitFont(*Label1);
 }
 
 }  // namespace digitmosaic
