@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
@@ -68,7 +69,9 @@ void SaverWindow::FitCanvas() {
     }
     grown.setDevicePixelRatio(devicePixelRatio());
     canvas_ = std::move(grown);
-    dirty_ = canvas_.rect();
+    pixels_ = reinterpret_cast<QRgb*>(canvas_.bits());
+    stride_ = canvas_.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    dirty_.assign(1, canvas_.rect());
 }
 
 void SaverWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
@@ -110,24 +113,55 @@ void SaverWindow::DrawBox(float x, float y, float dx, float dy, PackedColor colo
         return;
     }
     const QRgb rgb = ToRgb(color);
-    for (int row = top; row < bottom; ++row) {
-        auto* line = reinterpret_cast<QRgb*>(canvas_.scanLine(row));
+    QRgb* line = pixels_ + static_cast<qsizetype>(top) * stride_;
+    for (int row = top; row < bottom; ++row, line += stride_) {
         std::fill(line + left, line + right, rgb);
     }
-    dirty_ |= QRect(left, top, right - left, bottom - top);
+    MarkDirty(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
+}
+
+// Boxes painted one after another along a row or a column merge into one rectangle, so a pump
+// presents a few strips rather than their bounding box (a spiral's ring would be most of the
+// screen).
+void SaverWindow::MarkDirty(const QRect& box) {
+    if (!dirty_.empty()) {
+        QRect& last = dirty_.back();
+        const bool sameRows = box.top() == last.top() && box.bottom() == last.bottom() &&
+                              box.left() <= last.right() + 1 && box.right() + 1 >= last.left();
+        const bool sameColumns = box.left() == last.left() && box.right() == last.right() &&
+                                 box.top() <= last.bottom() + 1 && box.bottom() + 1 >= last.top();
+        if (sameRows || sameColumns) {
+            last |= box;
+            return;
+        }
+    }
+    constexpr std::size_t kMostStrips = 32;
+    if (dirty_.size() == kMostStrips) {
+        QRect bounds = box;
+        for (const QRect& strip : dirty_) {
+            bounds |= strip;
+        }
+        dirty_.assign(1, bounds);
+        return;
+    }
+    dirty_.push_back(box);
 }
 
 void SaverWindow::Present() {
-    if (dirty_.isEmpty()) {
+    if (dirty_.empty()) {
         return;
     }
     const qreal ratio = devicePixelRatio();
-    const QRect area(static_cast<int>(std::floor(dirty_.left() / ratio)),
-                     static_cast<int>(std::floor(dirty_.top() / ratio)),
-                     static_cast<int>(std::ceil(dirty_.width() / ratio)) + 1,
-                     static_cast<int>(std::ceil(dirty_.height() / ratio)) + 1);
-    dirty_ = QRect();
-    repaint(area.intersected(rect()));
+    QRegion area;
+    for (const QRect& strip : dirty_) {
+        const QPoint topLeft(static_cast<int>(std::floor(strip.left() / ratio)),
+                             static_cast<int>(std::floor(strip.top() / ratio)));
+        const QPoint bottomRight(static_cast<int>(std::ceil((strip.right() + 1) / ratio)) - 1,
+                                 static_cast<int>(std::ceil((strip.bottom() + 1) / ratio)) - 1);
+        area += QRect(topLeft, bottomRight);
+    }
+    dirty_.clear();
+    repaint(area);
 }
 
 void SaverWindow::paintEvent(QPaintEvent* event) {

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QRect>
 #include <QWidget>
+#include <vector>
 
 #include "host/HostServices.h"
 
@@ -39,6 +40,7 @@ class SaverWindow final : public QWidget {
 
   private:
     void FitCanvas();
+    void MarkDirty(const QRect& box);
     // Canvas pixel edge of a logical coordinate; neighbouring boxes share their edges.
     int PixelX(double x) const;
     int PixelY(double y) const;
@@ -48,7 +50,9 @@ class SaverWindow final : public QWidget {
 
     SaverWindowEvents& events_;
     QImage canvas_;
-    QRect dirty_;
+    QRgb* pixels_ = nullptr;    // the canvas's pixels, written directly by DrawBox
+    qsizetype stride_ = 0;      // pixels per canvas line
+    std::vector<QRect> dirty_;  // drawn since the last Present, in canvas pixels
     double x1_ = 0;
     double y1_ = 0;
     double x2_ = 1;
