@@ -1,5 +1,6 @@
 #include "host/SaverWindow.h"
 
+#include <QBackingStore>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -9,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <optional>
 
 namespace digitmosaic {
 
@@ -165,13 +168,32 @@ void SaverWindow::Present() {
 }
 
 void SaverWindow::paintEvent(QPaintEvent* event) {
-    QPainter painter(this);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
     const qreal ratio = devicePixelRatio();
+    // The backing store is an image of the same 32-bit pixels on most desktops: copy the lines
+    // straight in. QPainter would hand each tall strip to its thread pool, costing more than the
+    // copy.
+    auto* store = backingStore() ? dynamic_cast<QImage*>(backingStore()->paintDevice()) : nullptr;
+    const bool direct = store && store->depth() == 32 && store->size() == canvas_.size();
+    std::optional<QPainter> painter;
+    if (!direct) {
+        painter.emplace(this);
+        painter->setCompositionMode(QPainter::CompositionMode_Source);
+    }
     for (const QRect& area : event->region()) {
-        const QRectF source(area.x() * ratio, area.y() * ratio, area.width() * ratio,
-                            area.height() * ratio);
-        painter.drawImage(QRectF(area), canvas_, source);
+        const QRect source(
+            QPoint(int(std::floor(area.left() * ratio)), int(std::floor(area.top() * ratio))),
+            QPoint(int(std::ceil((area.right() + 1) * ratio)) - 1,
+                   int(std::ceil((area.bottom() + 1) * ratio)) - 1));
+        const QRect lines = source.intersected(canvas_.rect());
+        if (!direct) {
+            painter->drawImage(area.topLeft(), canvas_, source);
+            continue;
+        }
+        for (int y = lines.top(); y <= lines.bottom(); ++y) {
+            std::memcpy(store->scanLine(y) + lines.left() * 4,
+                        canvas_.constScanLine(y) + lines.left() * 4,
+                        static_cast<std::size_t>(lines.width()) * 4);
+        }
     }
 }
 
