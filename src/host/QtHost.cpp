@@ -83,6 +83,10 @@ void QtHost::StartGui() {
         QApplication::setApplicationName(QStringLiteral("Digit Mosaic"));
         QApplication::setApplicationVersion(QStringLiteral("1.00"));
     }
+    wake_ = std::make_unique<QTimer>();
+    wake_->setSingleShot(true);
+    wake_->setTimerType(Qt::PreciseTimer);
+    refreshInterval_ = RefreshInterval(QGuiApplication::primaryScreen());
     if (instanceLock_.ListeningSocket() >= 0) {
         lockNotifier_ = std::make_unique<QSocketNotifier>(instanceLock_.ListeningSocket(),
                                                           QSocketNotifier::Read);
@@ -117,9 +121,7 @@ float QtHost::SecondsSinceMidnight() {
                               fraction.count());
 }
 
-QtHost::Clock::duration QtHost::RefreshInterval() const {
-    const QScreen* screen =
-        saverWindow_ ? saverWindow_->screen() : QGuiApplication::primaryScreen();
+QtHost::Clock::duration QtHost::RefreshInterval(const QScreen* screen) {
     double hertz = screen ? screen->refreshRate() : 0.0;
     if (!(hertz >= 1.0 && hertz <= 1000.0)) {
         hertz = 60.0;
@@ -132,21 +134,27 @@ void QtHost::PumpEvents() {
     if (saverWindow_) {
         saverWindow_->Present();
     }
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (pacing_ == Pacing::ToDisplay) {
-        WaitForEvents(lastPump_ + RefreshInterval());
+    if (pacing_ == Pacing::Unpaced) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    } else {
+        WaitForEvents(lastPump_ + refreshInterval_);
     }
     lastPump_ = Clock::now();
 }
 
 void QtHost::WaitForEvents(Clock::time_point deadline, const std::function<bool()>& done) {
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    for (auto now = Clock::now(); now < deadline && !(done && done()); now = Clock::now()) {
+    auto now = Clock::now();
+    if (now >= deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);  // late: only what is pending
+        return;
+    }
+    // Each pass delivers whatever has arrived, or sleeps until something does: an event, or
+    // the timer at the deadline.
+    while (now < deadline && !(done && done())) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        wake.start(static_cast<int>(left.count()));
+        wake_->start(static_cast<int>(left.count()));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        now = Clock::now();
     }
 }
 
@@ -215,6 +223,7 @@ void QtHost::OpenWindow(AboutWindowEvents& window) {
 void QtHost::ShowWindow(SaverWindowEvents& /*window*/) {
     if (saverWindow_) {
         saverWindow_->ShowOverScreen();
+        refreshInterval_ = RefreshInterval(saverWindow_->screen());
     }
 }
 

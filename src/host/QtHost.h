@@ -16,6 +16,8 @@
 class QApplication;
 class QSocketNotifier;
 class QImage;
+class QScreen;
+class QTimer;
 
 namespace digitmosaic {
 
@@ -64,10 +66,11 @@ class QtHost final : public HostServices {
     // Creates the application object on first need (unless one exists already); without a
     // display it prints one line and ends the process with status 1.
     void StartGui();
-    Clock::duration RefreshInterval() const;
+    // One refresh of the screen (60 Hz where the screen does not say).
+    static Clock::duration RefreshInterval(const QScreen* screen);
     // Handles events as they come, sleeping in between, until the deadline or until done()
     // holds.
-    static void WaitForEvents(Clock::time_point deadline, const std::function<bool()>& done = {});
+    void WaitForEvents(Clock::time_point deadline, const std::function<bool()>& done = {});
 
     int& argc_;
     char** argv_;
@@ -77,11 +80,13 @@ class QtHost final : public HostServices {
     InstanceLock instanceLock_;
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QSocketNotifier> lockNotifier_;
+    std::unique_ptr<QTimer> wake_;  // ends a paced pump's sleep at its deadline
     std::unique_ptr<SaverWindow> saverWindow_;
     std::unique_ptr<AboutWindow> aboutWindow_;
     bool guiStarted_ = false;
     bool unloadingSaver_ = false;
     Clock::time_point lastPump_{};
+    Clock::duration refreshInterval_{};
 };
 
 }  // namespace digitmosaic

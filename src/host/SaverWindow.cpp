@@ -35,6 +35,18 @@ int ShiftCode(Qt::KeyboardModifiers modifiers) {
            (modifiers & Qt::AltModifier ? 4 : 0);
 }
 
+// The pixel edge nearest to a position in canvas pixels, held within [0, extent]: a position far
+// outside the canvas (or not a number) lands on its border, so boxes beyond it are clipped.
+int EdgeWithin(double pixels, int extent) {
+    if (!(pixels > 0)) {
+        return 0;
+    }
+    if (pixels >= extent) {
+        return extent;
+    }
+    return static_cast<int>(pixels + 0.5);
+}
+
 }  // namespace
 
 SaverWindow::SaverWindow(SaverWindowEvents& events) : events_(events) {
@@ -75,6 +87,12 @@ void SaverWindow::FitCanvas() {
     pixels_ = reinterpret_cast<QRgb*>(canvas_.bits());
     stride_ = canvas_.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
     dirty_.assign(1, canvas_.rect());
+    UpdateMapping();
+}
+
+void SaverWindow::UpdateMapping() {
+    pixelsPerUnitX_ = x2_ != x1_ ? canvas_.width() / (x2_ - x1_) : 0.0;
+    pixelsPerUnitY_ = y2_ != y1_ ? canvas_.height() / (y2_ - y1_) : 0.0;
 }
 
 void SaverWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
@@ -84,20 +102,18 @@ void SaverWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
     x2_ = x2;
     y2_ = y2;
     twipScale_ = false;
+    UpdateMapping();
 }
 
 int SaverWindow::PixelX(double x) const {
-    return static_cast<int>(std::lround((x - x1_) * canvas_.width() / (x2_ - x1_)));
+    return EdgeWithin((x - x1_) * pixelsPerUnitX_, canvas_.width());
 }
 
 int SaverWindow::PixelY(double y) const {
-    return static_cast<int>(std::lround((y - y1_) * canvas_.height() / (y2_ - y1_)));
+    return EdgeWithin((y - y1_) * pixelsPerUnitY_, canvas_.height());
 }
 
 void SaverWindow::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
-    if (x2_ == x1_ || y2_ == y1_) {
-        return;  // a scale with no extent has nowhere to draw
-    }
     int left = PixelX(x);
     int right = PixelX(static_cast<double>(x) + dx);
     int top = PixelY(y);
@@ -108,10 +124,6 @@ void SaverWindow::DrawBox(float x, float y, float dx, float dy, PackedColor colo
     if (top > bottom) {
         std::swap(top, bottom);
     }
-    left = std::clamp(left, 0, canvas_.width());
-    right = std::clamp(right, 0, canvas_.width());
-    top = std::clamp(top, 0, canvas_.height());
-    bottom = std::clamp(bottom, 0, canvas_.height());
     if (left == right || top == bottom) {
         return;
     }

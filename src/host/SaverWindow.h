@@ -41,6 +41,7 @@ class SaverWindow final : public QWidget {
   private:
     void FitCanvas();
     void MarkDirty(const QRect& box);
+    void UpdateMapping();
     // Canvas pixel edge of a logical coordinate; neighbouring boxes share their edges.
     int PixelX(double x) const;
     int PixelY(double y) const;
@@ -57,6 +58,8 @@ class SaverWindow final : public QWidget {
     double y1_ = 0;
     double x2_ = 1;
     double y2_ = 1;
+    double pixelsPerUnitX_ = 0;
+    double pixelsPerUnitY_ = 0;
     bool twipScale_ = true;  // until the program sets a scale, units are twips
 };
 
