@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 
 namespace digitmosaic {
 
@@ -85,14 +84,16 @@ void SaverWindow::FitCanvas() {
     grown.setDevicePixelRatio(devicePixelRatio());
     canvas_ = std::move(grown);
     pixels_ = reinterpret_cast<QRgb*>(canvas_.bits());
+    width_ = canvas_.width();
+    height_ = canvas_.height();
     stride_ = canvas_.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
-    dirty_.assign(1, canvas_.rect());
+    dirty_.assign(1, Strip{0, 0, width_, height_});
     UpdateMapping();
 }
 
 void SaverWindow::UpdateMapping() {
-    pixelsPerUnitX_ = x2_ != x1_ ? canvas_.width() / (x2_ - x1_) : 0.0;
-    pixelsPerUnitY_ = y2_ != y1_ ? canvas_.height() / (y2_ - y1_) : 0.0;
+    pixelsPerUnitX_ = x2_ != x1_ ? width_ / (x2_ - x1_) : 0.0;
+    pixelsPerUnitY_ = y2_ != y1_ ? height_ / (y2_ - y1_) : 0.0;
 }
 
 void SaverWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
@@ -105,56 +106,53 @@ void SaverWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
     UpdateMapping();
 }
 
-int SaverWindow::PixelX(double x) const {
-    return EdgeWithin((x - x1_) * pixelsPerUnitX_, canvas_.width());
-}
+int SaverWindow::PixelX(double x) const { return EdgeWithin((x - x1_) * pixelsPerUnitX_, width_); }
 
-int SaverWindow::PixelY(double y) const {
-    return EdgeWithin((y - y1_) * pixelsPerUnitY_, canvas_.height());
-}
+int SaverWindow::PixelY(double y) const { return EdgeWithin((y - y1_) * pixelsPerUnitY_, height_); }
 
 void SaverWindow::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
-    int left = PixelX(x);
-    int right = PixelX(static_cast<double>(x) + dx);
-    int top = PixelY(y);
-    int bottom = PixelY(static_cast<double>(y) + dy);
-    if (left > right) {
-        std::swap(left, right);
+    Strip box{PixelX(x), PixelY(y), PixelX(static_cast<double>(x) + dx),
+              PixelY(static_cast<double>(y) + dy)};
+    if (box.left > box.right) {
+        std::swap(box.left, box.right);
     }
-    if (top > bottom) {
-        std::swap(top, bottom);
+    if (box.top > box.bottom) {
+        std::swap(box.top, box.bottom);
     }
-    if (left == right || top == bottom) {
+    if (box.left == box.right || box.top == box.bottom) {
         return;
     }
     const QRgb rgb = ToRgb(color);
-    QRgb* line = pixels_ + static_cast<qsizetype>(top) * stride_;
-    for (int row = top; row < bottom; ++row, line += stride_) {
-        std::fill(line + left, line + right, rgb);
+    QRgb* line = pixels_ + static_cast<qsizetype>(box.top) * stride_;
+    for (int row = box.top; row < box.bottom; ++row, line += stride_) {
+        std::fill(line + box.left, line + box.right, rgb);
     }
-    MarkDirty(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
+    MarkDirty(box);
 }
 
-// Boxes painted one after another along a row or a column merge into one rectangle, so a pump
+// Boxes painted one after another along a row or a column merge into one strip, so a pump
 // presents a few strips rather than their bounding box (a spiral's ring would be most of the
 // screen).
-void SaverWindow::MarkDirty(const QRect& box) {
+void SaverWindow::MarkDirty(const Strip& box) {
     if (!dirty_.empty()) {
-        QRect& last = dirty_.back();
-        const bool sameRows = box.top() == last.top() && box.bottom() == last.bottom() &&
-                              box.left() <= last.right() + 1 && box.right() + 1 >= last.left();
-        const bool sameColumns = box.left() == last.left() && box.right() == last.right() &&
-                                 box.top() <= last.bottom() + 1 && box.bottom() + 1 >= last.top();
+        Strip& last = dirty_.back();
+        const bool sameRows = box.top == last.top && box.bottom == last.bottom &&
+                              box.left <= last.right && box.right >= last.left;
+        const bool sameColumns = box.left == last.left && box.right == last.right &&
+                                 box.top <= last.bottom && box.bottom >= last.top;
         if (sameRows || sameColumns) {
-            last |= box;
+            last = Strip{std::min(last.left, box.left), std::min(last.top, box.top),
+                         std::max(last.right, box.right), std::max(last.bottom, box.bottom)};
             return;
         }
     }
     constexpr std::size_t kMostStrips = 32;
     if (dirty_.size() == kMostStrips) {
-        QRect bounds = box;
-        for (const QRect& strip : dirty_) {
-            bounds |= strip;
+        Strip bounds = box;
+        for (const Strip& strip : dirty_) {
+            bounds =
+                Strip{std::min(bounds.left, strip.left), std::min(bounds.top, strip.top),
+                      std::max(bounds.right, strip.right), std::max(bounds.bottom, strip.bottom)};
         }
         dirty_.assign(1, bounds);
         return;
@@ -168,11 +166,11 @@ void SaverWindow::Present() {
     }
     const qreal ratio = devicePixelRatio();
     QRegion area;
-    for (const QRect& strip : dirty_) {
-        const QPoint topLeft(static_cast<int>(std::floor(strip.left() / ratio)),
-                             static_cast<int>(std::floor(strip.top() / ratio)));
-        const QPoint bottomRight(static_cast<int>(std::ceil((strip.right() + 1) / ratio)) - 1,
-                                 static_cast<int>(std::ceil((strip.bottom() + 1) / ratio)) - 1);
+    for (const Strip& strip : dirty_) {
+        const QPoint topLeft(static_cast<int>(std::floor(strip.left / ratio)),
+                             static_cast<int>(std::floor(strip.top / ratio)));
+        const QPoint bottomRight(static_cast<int>(std::ceil(strip.right / ratio)) - 1,
+                                 static_cast<int>(std::ceil(strip.bottom / ratio)) - 1);
         area += QRect(topLeft, bottomRight);
     }
     dirty_.clear();
@@ -181,30 +179,30 @@ void SaverWindow::Present() {
 
 void SaverWindow::paintEvent(QPaintEvent* event) {
     const qreal ratio = devicePixelRatio();
-    // The backing store is an image of the same 32-bit pixels on most desktops: copy the lines
-    // straight in. QPainter would hand each tall strip to its thread pool, costing more than the
-    // copy.
+    // The backing store is an image of the same 32-bit pixels on most desktops: the lines go
+    // straight in. QPainter would hand each tall strip to its thread pool, which costs more than
+    // the copy.
     auto* store = backingStore() ? dynamic_cast<QImage*>(backingStore()->paintDevice()) : nullptr;
-    const bool direct = store && store->depth() == 32 && store->size() == canvas_.size();
-    std::optional<QPainter> painter;
-    if (!direct) {
-        painter.emplace(this);
-        painter->setCompositionMode(QPainter::CompositionMode_Source);
+    if (!store || store->depth() != 32 || store->size() != canvas_.size()) {
+        QPainter painter(this);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(rect(), canvas_);
+        return;
     }
+    uchar* target = store->bits();
+    const qsizetype targetStride = store->bytesPerLine();
+    const uchar* source = canvas_.constBits();
+    const qsizetype sourceStride = canvas_.bytesPerLine();
     for (const QRect& area : event->region()) {
-        const QRect source(
-            QPoint(int(std::floor(area.left() * ratio)), int(std::floor(area.top() * ratio))),
-            QPoint(int(std::ceil((area.right() + 1) * ratio)) - 1,
-                   int(std::ceil((area.bottom() + 1) * ratio)) - 1));
-        const QRect lines = source.intersected(canvas_.rect());
-        if (!direct) {
-            painter->drawImage(area.topLeft(), canvas_, source);
-            continue;
-        }
+        const QRect lines =
+            QRect(QPoint(int(std::floor(area.left() * ratio)), int(std::floor(area.top() * ratio))),
+                  QPoint(int(std::ceil((area.right() + 1) * ratio)) - 1,
+                         int(std::ceil((area.bottom() + 1) * ratio)) - 1))
+                .intersected(canvas_.rect());
+        const auto bytes = static_cast<std::size_t>(lines.width()) * sizeof(QRgb);
         for (int y = lines.top(); y <= lines.bottom(); ++y) {
-            std::memcpy(store->scanLine(y) + lines.left() * 4,
-                        canvas_.constScanLine(y) + lines.left() * 4,
-                        static_cast<std::size_t>(lines.width()) * 4);
+            std::memcpy(target + y * targetStride + lines.left() * qsizetype(sizeof(QRgb)),
+                        source + y * sourceStride + lines.left() * qsizetype(sizeof(QRgb)), bytes);
         }
     }
 }

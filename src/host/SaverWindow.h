@@ -27,6 +27,7 @@ class SaverWindow final : public QWidget {
     // Puts on screen what was drawn since the last call.
     void Present();
 
+    // For reading only: DrawBox writes the pixels in place, so keep deep copies, not shallow ones.
     const QImage& Canvas() const { return canvas_; }
 
   protected:
@@ -39,8 +40,16 @@ class SaverWindow final : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // A rectangle of canvas pixels, right and bottom exclusive.
+    struct Strip {
+        int left;
+        int top;
+        int right;
+        int bottom;
+    };
+
     void FitCanvas();
-    void MarkDirty(const QRect& box);
+    void MarkDirty(const Strip& box);
     void UpdateMapping();
     // Canvas pixel edge of a logical coordinate; neighbouring boxes share their edges.
     int PixelX(double x) const;
@@ -51,9 +60,11 @@ class SaverWindow final : public QWidget {
 
     SaverWindowEvents& events_;
     QImage canvas_;
-    QRgb* pixels_ = nullptr;    // the canvas's pixels, written directly by DrawBox
-    qsizetype stride_ = 0;      // pixels per canvas line
-    std::vector<QRect> dirty_;  // drawn since the last Present, in canvas pixels
+    QRgb* pixels_ = nullptr;  // the canvas's pixels, written directly by DrawBox
+    qsizetype stride_ = 0;    // pixels per canvas line
+    int width_ = 0;           // canvas size in pixels
+    int height_ = 0;
+    std::vector<Strip> dirty_;  // drawn since the last Present
     double x1_ = 0;
     double y1_ = 0;
     double x2_ = 1;

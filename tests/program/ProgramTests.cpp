@@ -1,0 +1,227 @@
+// The program code (start-up, saver window, picture loop, painter, colours, spiral) on a fake host.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "picture/DigitColors.h"
+#include "picture/PictureLoop.h"
+#include "picture/Spiral.h"
+#include "startup/Main.h"
+
+namespace digitmosaic {
+namespace {
+
+struct ProgramEnded {};
+using Box = std::array<double, 5>;  // x, y, dx, dy, colour
+
+// Logs every action but RandomUnit and DrawBox, a pump with the boxes drawn so far; plays back
+// the scripted random values and ends the program when they run out.
+class FakeHost final : public HostServices {
+  public:
+    std::vector<float> randoms;
+    std::size_t drawn = 0;
+    std::string argument;
+    bool anotherInstance = false;
+    std::function<void()> onPump = [] {};  // runs inside every PumpEvents
+    std::ostringstream log;
+    std::vector<Box> boxes;
+    float RandomUnit() override {
+        if (drawn == randoms.size()) throw ProgramEnded{};
+        return randoms[drawn++];
+    }
+    void SeedRandom(float seed) override { log << "SeedRandom(" << seed << ") "; }
+    float SecondsSinceMidnight() override { return 4321.25F; }
+    void PumpEvents() override {
+        log << "Pump@" << boxes.size() << ' ';
+        onPump();
+    }
+    [[noreturn]] void EndProgram() override {
+        log << "EndProgram ";
+        throw ProgramEnded{};
+    }
+    std::string ArgumentString() override { return argument; }
+    bool AnotherInstanceRunning() override { return anotherInstance; }
+    float ScreenWidthTwips() override { return 28800; }  // 1920 x 1080 pixels at 96 dpi
+    float ScreenHeightTwips() override { return 16200; }
+    void SetCursorPos(int x, int y) override { log << "SetCursorPos(" << x << ',' << y << ") "; }
+    void SystemBeep() override { log << "SystemBeep "; }
+    void OpenWindow(SaverWindowEvents& saver) override {  // the first opening raises its load
+        log << "OpenWindow(saver) ";
+        saver.Form_Load();
+    }
+    void OpenWindow(AboutWindowEvents&) override { log << "OpenWindow(about) "; }
+    void ShowWindow(SaverWindowEvents&) override { log << "ShowWindow(saver) "; }
+    void UnloadWindow(SaverWindowEvents&) override { log << "UnloadWindow(saver) "; }
+    void UnloadWindow(AboutWindowEvents&) override { log << "UnloadWindow(about) "; }
+    void SetLogicalScale(double x1, double y1, double x2, double y2) override {
+        log << "SetLogicalScale(" << x1 << ',' << y1 << ',' << x2 << ',' << y2 << ") ";
+    }
+    void DrawBox(float x, float y, float dx, float dy, PackedColor color) override {
+        boxes.push_back({x, y, dx, dy, double(color)});
+    }
+};
+
+struct Program {
+    FakeHost host;
+    PictureState state;
+    form1 saver{host, state};
+    about aboutBox{host};
+    bool cancel = false;
+    // Runs program code until it returns or ends the program; returns the host's log.
+    std::string Run(const std::function<void()>& code) try {
+        code();
+        return host.log.str();
+    } catch (const ProgramEnded&) {
+        return host.log.str();
+    }
+    std::string Main(const char* argument) {
+        host.argument = argument;
+        return Run([this] { digitmosaic::Main(host, saver, aboutBox); });
+    }
+    std::string Loop() {
+        return Run([this] { PictureLoop(state, host); });
+    }
+};
+const std::string kSaverEnds = "UnloadWindow(saver) EndProgram ";
+
+// Anything but exactly "/c" or "/s" ends at once without a window, and so does a second instance
+// even for "/c"; "/c" opens the about window, then beeps and returns.
+TEST(Main, EndsAtOnceUnlessExactlyConfigureOrRun) {
+    for (const char* argument : {"/S", "/C", "/s ", "/c ", "/s:123", "/p 1234", ""})
+        EXPECT_EQ(Program().Main(argument), "EndProgram ") << '"' << argument << '"';
+    Program first, second;
+    second.host.anotherInstance = true;
+    EXPECT_EQ(first.Main("/c"), "OpenWindow(about) SystemBeep ");
+    EXPECT_EQ(second.Main("/c"), "EndProgram ");
+}
+
+// The pointer goes to the screen's twips as pixels; then the saver loads and paints until a key.
+TEST(Main, RunParksThePointerThenLoadsTheSaver) {
+    Program p;
+    p.host.randoms.assign(15, 0.75F);  // base 8, 282 x 235, raster, digit colours
+    p.host.onPump = [&] { p.saver.Form_KeyDown(0, 0); };
+    EXPECT_EQ(p.Main("/s"),
+              "SetCursorPos(28800,16200) OpenWindow(saver) ShowWindow(saver) SeedRandom(4321.25) "
+              "SetLogicalScale(0,0,282,235) Pump@282 UnloadWindow(saver) EndProgram ");
+}
+
+TEST(Form1, EndingHandlersUnloadTheirOwnWindowThenEnd) {
+    Program p[5];
+    EXPECT_EQ(p[0].Run([&] { p[0].saver.Form_Click(); }), kSaverEnds);
+    EXPECT_EQ(p[1].Run([&] { p[1].saver.Form_KeyDown(65, 1); }), kSaverEnds);
+    EXPECT_EQ(p[2].Run([&] { p[2].saver.Form_MouseDown(2, 0, 1, 1); }), kSaverEnds);
+    EXPECT_EQ(p[3].Run([&] { p[3].saver.Form_Unload(p[3].cancel); }), kSaverEnds);
+    EXPECT_EQ(p[4].Run([&] { p[4].aboutBox.Command1_Click(); }), "UnloadWindow(about) EndProgram ");
+}
+
+// The first two moves never end the saver; the third does unless exactly at the screen's twips.
+TEST(Form1, TheThirdMouseMoveEndsUnlessAtTheScreenSizeInTwips) {
+    for (const auto& [x, y, ends] : std::vector<std::tuple<float, float, bool>>{
+             {3, 4, true}, {28800, 16200, false}, {28800, 16199, true}, {28799, 16200, true}}) {
+        Program p;
+        p.saver.Form_MouseMove(0, 0, 3, 4);
+        p.saver.Form_MouseMove(0, 0, 0, 0);
+        EXPECT_EQ(p.Run([&] { p.saver.Form_MouseMove(0, 0, x, y); }), ends ? kSaverEnds : "");
+    }
+}
+
+// The log of a picture painted up to the given row: its scale, then a pump after every row.
+std::string Painted(int width, int height, int rows) {
+    std::ostringstream log;
+    log << "SetLogicalScale(0,0," << width << ',' << height << ") ";
+    for (int row = 1; row <= rows; ++row) log << "Pump@" << row * width << ' ';
+    return log.str();
+}
+
+// The cells in order as runs, each "x,y:" then its steps as R(ight), L(eft), U(p) or D(own).
+std::string Route(const auto& cells) {
+    std::ostringstream route;
+    for (double x = -2, y = -2; const auto& cell : cells) {
+        const double dx = cell[0] - std::exchange(x, cell[0]);
+        const double dy = cell[1] - std::exchange(y, cell[1]);
+        const bool step = std::abs(dx) + std::abs(dy) == 1;
+        if (step) route << "?U?L?R?D?"[int(3 * dy + dx + 4)];
+        if (!step) route << ' ' << x << ',' << y << ':';
+    }
+    return route.str().substr(1);
+}
+
+// One picture each, at the bottom and the top of every range. Digits left waiting by an earlier
+// picture do not carry over: 1920 numbers, one per cell, or 107042 digits of five-digit ones.
+TEST(PictureLoop, DrawsEachRangeFromItsBottomToItsTop) {
+    Program low, high;
+    low.host.randoms.assign(15, 0);
+    high.host.randoms.assign(15, 0.99999994F);
+    low.state = high.state = {.Running = true, .DigitCount = 3, .Digits = {7, 7, 7}};
+    const auto parameters = [](const PictureState& s) {
+        return std::tuple(s.NumberBase, s.GridHeight, s.GridWidth, s.AverageMode, s.SpiralMode,
+                          s.NextNumber, s.Palette[9]);
+    };
+    EXPECT_EQ(low.Loop(), Painted(48, 40, 40));
+    EXPECT_EQ(high.Loop(), Painted(358, 299, 299));
+    EXPECT_EQ(parameters(low.state), std::tuple(2, 40, 48, true, true, 1 + 1920, 0));
+    EXPECT_EQ(parameters(high.state), std::tuple(10, 299, 358, false, false, 41409, 16777215));
+    // From the middle: right 8, up 1, left 9, down 2, right 10, up 3.
+    EXPECT_TRUE(Route(low.host.boxes).starts_with("20,20:RRRRRRRRULLLLLLLLLDDRRRRRRRRRRUUU"));
+    EXPECT_EQ(high.host.boxes.at(0), (Box{0, 0, 1, 1, 16777215}));
+}
+
+TEST(DrawPicture, RasterPaintsRowByRowAndStopsWhenRunningIsClearedDuringAPump) {
+    for (const auto& [rows, route] : std::vector<std::pair<int, std::string>>{
+             {3, "0,0:RRR 0,1:RRR 0,2:RRR"}, {2, "0,0:RRR 0,1:RRR"}}) {
+        Program p;
+        p.host.randoms.resize(10);
+        p.state = {
+            .Running = true, .NumberBase = 10, .GridHeight = 3, .GridWidth = 4, .NextNumber = 1};
+        p.host.onPump = [&] { p.state.Running = p.host.boxes.size() < 4U * rows; };
+        EXPECT_EQ(p.Run([&] { DrawPicture(p.state, p.host); }), Painted(4, 3, rows));
+        EXPECT_EQ(Route(p.host.boxes), route);
+    }
+}
+
+// Digits of consecutive numbers, most significant first; the mean of one number's digit colours
+// rounded down (an average picture's cells take one number each: see the low picture above).
+TEST(DigitColors, FollowTheDigitsOfConsecutiveNumbers) {
+    for (const auto& [base, start, digits, next, waiting] :
+         std::vector<std::tuple<int, int, std::string, int, int>>{
+             {10, 98, "98991", 101, 2}, {2, 1, "110111001011101111000", 9, 0}}) {
+        PictureState s{.NumberBase = std::int16_t(base), .NextNumber = start};
+        s.Palette = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+        for (const char digit : digits) EXPECT_EQ(NextDigitColor(s), 10 + digit - '0');
+        EXPECT_EQ(std::tuple(s.NextNumber, s.DigitCount), std::tuple(next, waiting));
+    }
+    for (const auto& [number, mean] : std::vector<std::pair<int, PackedColor>>{
+             {7, 0x123456}, {12, PackRgb(127, 127, 0)}, {100, PackRgb(85, 0, 0)}}) {
+        PictureState s{.NumberBase = 10, .NextNumber = number};
+        s.Palette = {0, 255, 65280, 0, 0, 0, 0, 0x123456};
+        EXPECT_EQ(AverageDigitColor(s), mean) << number;
+        EXPECT_EQ(s.NextNumber, number + 1);
+    }
+}
+
+// The walk on a 5 x 3 grid; then for every height the loop draws, a spiral picture is 6 H / 5
+// wide, pumps after every row of boxes, steps between neighbours and covers its grid once.
+TEST(Spiral, WalksOutwardsAndCoversEveryGridOfTheProgramOnce) {
+    PictureState s{.GridHeight = 3, .GridWidth = 5};
+    std::vector<std::array<int, 2>> cells;
+    for (StartSpiral(s); cells.size() < 15; StepSpiral(s)) cells.push_back({s.CellX, s.CellY});
+    EXPECT_EQ(Route(cells), "1,1:RRULLLDDRRRRUU");
+    for (int height = 40; height <= 299; ++height) {
+        Program p;
+        p.host.randoms = {0, (height - 39.5F) / 260, .9F, .1F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        p.state.Running = true;
+        const int width = 6 * height / 5;
+        ASSERT_EQ(p.Loop(), Painted(width, height, height));
+        ASSERT_EQ(Route(p.host.boxes).find(' '), std::string::npos) << height;
+        std::set<std::pair<double, double>> inside;
+        for (const Box& b : p.host.boxes) {
+            if (b[0] >= 0 && b[0] < width && b[1] >= 0 && b[1] < height) inside.emplace(b[0], b[1]);
+        }
+        ASSERT_EQ(inside.size(), std::size_t(width * height)) << height;
+    }
+}
+
+}  // namespace
+}  // namespace digitmosaic
