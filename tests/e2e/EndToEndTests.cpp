@@ -35,33 +35,22 @@ constexpr int kWidth = 960, kHeight = 540;
 class Child {
   public:
     Child(std::vector<std::string> args, const std::string& display) : errors_(std::tmpfile()) {
-        std::vector<std::string> env;
-        for (char** var = environ; *var; ++var) {
-            const std::string entry = *var;
-            if (entry.rfind("DISPLAY=", 0) && entry.rfind("WAYLAND_DISPLAY=", 0) &&
-                entry.rfind("QT_QPA_PLATFORM=", 0)) {
-                env.push_back(entry);
-            }
-        }
-        if (!display.empty()) env.push_back("DISPLAY=" + display);
-        const auto pointers = [](std::vector<std::string>& strings) {
-            std::vector<char*> list;
-            for (auto& s : strings) list.push_back(s.data());
-            list.push_back(nullptr);
-            return list;
-        };
+        args.insert(args.begin(),
+                    {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"});
+        if (!display.empty()) args.insert(args.begin() + 7, "DISPLAY=" + display);
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fileno(errors_), 2);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1, 0);
-        if (posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, pointers(args).data(),
-                         pointers(env).data()) != 0) {
-            pid_ = -1;
-        }
+        if (posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
     ~Child() {
-        if (Wait(0ms) == "running") kill(pid_, SIGKILL), Wait(5s);
+        for (int signal : {SIGTERM, SIGKILL})
+            if (Wait(0ms) == "running") kill(pid_, signal), Wait(2s);
         std::fclose(errors_);
     }
     // "exit N", "signal N" or, if it still runs after the timeout, "running".
@@ -80,9 +69,7 @@ class Child {
     }
     std::string Errors() const {
         std::string text(4096, '\0');
-        text.resize(pread(fileno(errors_), text.data(), text.size(), 0) > 0
-                        ? std::size_t(pread(fileno(errors_), text.data(), text.size(), 0))
-                        : 0);
+        text.resize(std::size_t(std::max(0L, pread(fileno(errors_), text.data(), 4096, 0))));
         return text;
     }
     pid_t Pid() const { return pid_; }
