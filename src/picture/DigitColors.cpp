@@ -26,9 +26,9 @@ PackedColor AverageDigitColor(PictureState& state) {
     int blue = 0;
     for (int i = 0; i <= state.DigitCount; ++i) {
         const PackedColor color = state.Palette[state.Digits[i]];
-        red += color % 256;
-        green += color / 256 % 256;
-        blue += color / 65536;
+        red += color & 0xFF;
+        green += (color >> 8) & 0xFF;
+        blue += (color >> 16) & 0xFF;
     }
     const int digits = state.DigitCount + 1;
     return PackRgb(red / digits, green / digits, blue / digits);
