@@ -11,4 +11,6 @@ constexpr float UnitFromBits(std::uint32_t bits) {
     return static_cast<float>(bits >> 8) * 0x1p-24F;
 }
 
+static_assert(UnitFromBits(0xFFFFFFFFU) < 1.0F && UnitFromBits(0) == 0.0F);
+
 }  // namespace digitmosaic
