@@ -29,14 +29,17 @@ namespace {
     std::_Exit(1);
 }
 
-// The program prints nothing in normal use; a fatal toolkit message means the display could
-// not be used, and becomes one line and status 1 instead of an abort.
+// The program prints nothing in normal use. A fatal toolkit message means the display could not
+// be used: it becomes one line and status 1 instead of an abort, naming the cause the toolkit
+// gave first ("could not connect to display :1", say).
 void QuietMessages(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
+    static QString cause;  // the first complaint: the later ones follow from it
     if (type != QtFatalMsg) {
+        cause = cause.isEmpty() ? text : cause;
         return;
     }
-    const QByteArray firstLine = text.section(QLatin1Char('\n'), 0, 0).toLocal8Bit();
-    FailWithoutDisplay(firstLine.constData());
+    const QString line = (cause.isEmpty() ? text : cause).section(QLatin1Char('\n'), 0, 0);
+    FailWithoutDisplay(line.toLocal8Bit().constData());
 }
 
 bool HasDisplay() {
