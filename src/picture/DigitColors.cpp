@@ -1,17 +1,43 @@
 #include "picture/DigitColors.h"
 
+#include <type_traits>
+#include <utility>
+
 namespace digitmosaic {
+
+namespace {
+
+// Writes the digits of n, least significant first, after those already waiting. Zero is written
+// as one digit, so the stream never runs dry.
+template <typename Base>
+void WriteDigits(std::int32_t n, Base base, PictureState& state) {
+    auto count = state.DigitCount;  // kept in a register: the digits could alias the count
+    do {
+        state.Digits[count++] = static_cast<std::int16_t>(n % base);
+        n /= base;
+    } while (n > 0);
+    state.DigitCount = count;
+}
+
+// With the base a compile-time constant the divisions become multiplications: average pictures
+// convert every number whole, up to seventeen digits a cell.
+template <int... Bases>
+void WriteDigits(std::int32_t n, PictureState& state, std::integer_sequence<int, Bases...>) {
+    const bool known = ((state.NumberBase == Bases &&
+                         (WriteDigits(n, std::integral_constant<int, Bases>{}, state), true)) ||
+                        ...);
+    if (!known) {
+        WriteDigits(n, int{state.NumberBase}, state);
+    }
+}
+
+}  // namespace
 
 PackedColor NextDigitColor(PictureState& state) {
     if (state.DigitCount == 0) {
-        std::int32_t n = state.NextNumber;
+        const std::int32_t n = state.NextNumber;
         state.NextNumber += 1;
-        // Zero is written as one digit, so the stream never runs dry.
-        do {
-            state.Digits[state.DigitCount] = static_cast<std::int16_t>(n % state.NumberBase);
-            n /= state.NumberBase;
-            state.DigitCount += 1;
-        } while (n > 0);
+        WriteDigits(n, state, std::integer_sequence<int, 2, 3, 4, 5, 6, 7, 8, 9, 10>{});
     }
     state.DigitCount -= 1;
     return state.Palette[state.Digits[state.DigitCount]];
