@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QImage>
-#include <QRect>
 #include <QWidget>
 #include <vector>
 

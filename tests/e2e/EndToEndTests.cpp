@@ -281,12 +281,12 @@ TEST_F(EndToEnd, WithoutADisplayItSaysSoInOneLineAndEndsWithStatusOne) {
     }
 }
 
-// Each kind shows up in about half of the pictures, independently: a minute is plenty.
+// Each kind shows up in about half of the pictures, independently: ninety seconds is plenty.
 TEST_F(EndToEnd, PicturesGrowAsRowsAndAsRingsInDigitAndAverageColours) {
     auto saver = Saver();
     std::set<std::string> seen;
     Image before = Screenshot();
-    for (auto end = Clock::now() + 60s; seen.size() < 4 && Clock::now() < end;) {
+    for (auto end = Clock::now() + 90s; seen.size() < 4 && Clock::now() < end;) {
         std::this_thread::sleep_for(120ms);
         Image after = Screenshot();
         const Change c = Compare(before, after);
