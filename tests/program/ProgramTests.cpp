@@ -166,6 +166,11 @@ TEST(PictureLoop, DrawsEachRangeFromItsBottomToItsTop) {
     // From the middle: right 8, up 1, left 9, down 2, right 10, up 3.
     EXPECT_TRUE(Route(low.host.boxes).starts_with("20,20:RRRRRRRRULLLLLLLLLDDRRRRRRRRRRUUU"));
     EXPECT_EQ(high.host.boxes.at(0), (Box{0, 0, 1, 1, 16777215}));
+    Program middle;  // each switch turns at exactly one half
+    middle.host.randoms = {0, 0, 0.5F, 0.49999997F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    middle.state.Running = true;
+    middle.Loop();
+    EXPECT_EQ(std::pair(middle.state.AverageMode, middle.state.SpiralMode), std::pair(false, true));
 }
 
 TEST(DrawPicture, RasterPaintsRowByRowAndStopsWhenRunningIsClearedDuringAPump) {
