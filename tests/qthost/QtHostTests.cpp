@@ -38,6 +38,8 @@ class Recorder final : public SaverWindowEvents {
 class QtHostTest : public ::testing::Test {
   protected:
     void Open(int width, int height, QtHost::Pacing pacing = QtHost::Pacing::Unpaced) {
+        window_ = nullptr;
+        host_.reset();  // the previous host and its window go first
         host_ = std::make_unique<QtHost>(argc, argv, pacing);
         host_->OpenWindow(events_);
         for (QWidget* widget : QApplication::topLevelWidgets()) {
