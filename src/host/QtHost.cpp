@@ -35,7 +35,9 @@ namespace {
 void QuietMessages(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
     static QString cause;  // the first complaint: the later ones follow from it
     if (type != QtFatalMsg) {
-        cause = cause.isEmpty() ? text : cause;
+        if (cause.isEmpty()) {
+            cause = text;
+        }
         return;
     }
     const QString line = (cause.isEmpty() ? text : cause).section(QLatin1Char('\n'), 0, 0);
@@ -89,7 +91,6 @@ void QtHost::StartGui() {
     wake_ = std::make_unique<QTimer>();
     wake_->setSingleShot(true);
     wake_->setTimerType(Qt::PreciseTimer);
-    refreshInterval_ = RefreshInterval(QGuiApplication::primaryScreen());
     if (instanceLock_.ListeningSocket() >= 0) {
         lockNotifier_ = std::make_unique<QSocketNotifier>(instanceLock_.ListeningSocket(),
                                                           QSocketNotifier::Read);
@@ -202,13 +203,11 @@ void QtHost::SystemBeep() {
 
 void QtHost::OpenWindow(SaverWindowEvents& window) {
     StartGui();
-    if (saverWindow_) {
-        saverWindow_->ShowOverScreen();
-        return;
+    if (!saverWindow_) {
+        saverWindow_ = std::make_unique<SaverWindow>(window);
+        window.Form_Load();
     }
-    saverWindow_ = std::make_unique<SaverWindow>(window);
-    window.Form_Load();
-    saverWindow_->ShowOverScreen();
+    ShowWindow(window);
 }
 
 void QtHost::OpenWindow(AboutWindowEvents& window) {

@@ -86,7 +86,8 @@ class QtHost final : public HostServices {
     bool guiStarted_ = false;
     bool unloadingSaver_ = false;
     Clock::time_point lastPump_{};
-    Clock::duration refreshInterval_{};
+    Clock::duration refreshInterval_ =
+        RefreshInterval(nullptr);  // of the saver's screen, once shown
 };
 
 }  // namespace digitmosaic

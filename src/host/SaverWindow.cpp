@@ -97,7 +97,6 @@ void SaverWindow::UpdateMapping() {
 }
 
 void SaverWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
-    FitCanvas();
     x1_ = x1;
     y1_ = y1;
     x2_ = x2;
@@ -141,8 +140,7 @@ void SaverWindow::MarkDirty(const Strip& box) {
         const bool sameColumns = box.left == last.left && box.right == last.right &&
                                  box.top <= last.bottom && box.bottom >= last.top;
         if (sameRows || sameColumns) {
-            last = Strip{std::min(last.left, box.left), std::min(last.top, box.top),
-                         std::max(last.right, box.right), std::max(last.bottom, box.bottom)};
+            last = United(last, box);
             return;
         }
     }
@@ -150,9 +148,7 @@ void SaverWindow::MarkDirty(const Strip& box) {
     if (dirty_.size() == kMostStrips) {
         Strip bounds = box;
         for (const Strip& strip : dirty_) {
-            bounds =
-                Strip{std::min(bounds.left, strip.left), std::min(bounds.top, strip.top),
-                      std::max(bounds.right, strip.right), std::max(bounds.bottom, strip.bottom)};
+            bounds = United(bounds, strip);
         }
         dirty_.assign(1, bounds);
         return;

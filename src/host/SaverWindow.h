@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QWidget>
+#include <algorithm>
 #include <vector>
 
 #include "host/HostServices.h"
@@ -46,6 +47,10 @@ class SaverWindow final : public QWidget {
         int right;
         int bottom;
     };
+    static Strip United(const Strip& a, const Strip& b) {
+        return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+                std::max(a.bottom, b.bottom)};
+    }
 
     void FitCanvas();
     void MarkDirty(const Strip& box);

@@ -23,10 +23,14 @@ void WriteDigits(std::int32_t n, Base base, PictureState& state) {
 // convert every number whole, up to seventeen digits a cell.
 template <int... Bases>
 void WriteDigits(std::int32_t n, PictureState& state, std::integer_sequence<int, Bases...>) {
-    const bool known = ((state.NumberBase == Bases &&
-                         (WriteDigits(n, std::integral_constant<int, Bases>{}, state), true)) ||
-                        ...);
-    if (!known) {
+    const auto writeIfBase = [&](auto base) {
+        if (state.NumberBase != base) {
+            return false;
+        }
+        WriteDigits(n, base, state);
+        return true;
+    };
+    if (!(writeIfBase(std::integral_constant<int, Bases>{}) || ...)) {
         WriteDigits(n, int{state.NumberBase}, state);
     }
 }
