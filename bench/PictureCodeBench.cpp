@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "LargestPicture.h"
+#include "host/RandomUnit.h"
 #include "picture/PictureLoop.h"
 
 namespace digitmosaic::bench {
@@ -18,7 +19,7 @@ class NullHost final : public HostServices {
         bits_ ^= bits_ << 13;
         bits_ ^= bits_ >> 17;
         bits_ ^= bits_ << 5;
-        return static_cast<float>(bits_ >> 8) * 0x1p-24F;
+        return UnitFromBits(bits_);
     }
     void SeedRandom(float /*seed*/) override {}
     float SecondsSinceMidnight() override { return 0; }
