@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "LargestPicture.h"
-#include "host/QtHost.h"
+#include "qthost/QtHost.h"
 #include "picture/PictureLoop.h"
 
 namespace digitmosaic::bench {

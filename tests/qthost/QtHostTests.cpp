@@ -10,9 +10,9 @@
 #include <QTimer>
 #include <chrono>
 
-#include "host/InstanceLock.h"
-#include "host/QtHost.h"
-#include "host/SaverWindow.h"
+#include "qthost/InstanceLock.h"
+#include "qthost/QtHost.h"
+#include "qthost/SaverWindow.h"
 
 namespace digitmosaic {
 namespace {

@@ -11,7 +11,8 @@
 #include <string>
 
 #include "host/HostServices.h"
-#include "host/InstanceLock.h"
+#include "qthost/Environment.h"
+#include "qthost/InstanceLock.h"
 
 class QApplication;
 class QSocketNotifier;
@@ -77,6 +78,7 @@ class QtHost final : public HostServices {
     std::string arguments_;
     Pacing pacing_;
     std::mt19937 random_;
+    HostWindowRequest hostWindow_;  // from XSCREENSAVER_WINDOW
     InstanceLock instanceLock_;
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QSocketNotifier> lockNotifier_;

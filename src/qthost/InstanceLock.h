@@ -1,7 +1,8 @@
-// Single-instance detection per user. The first instance claims an abstract Unix socket named
-// after the program and the user: the kernel releases it when the process ends, however it
-// ends, and nothing is written to disk. A later instance finds the name taken and asks the
-// holder's credentials, so only an instance of the same user counts.
+// Single-instance detection. The first instance claims an abstract Unix socket whose name holds
+// the program, the user and the place it runs in (a display, or a host's window): the kernel
+// releases it when the process ends, however it ends, and nothing is written to disk. A later
+// instance finds the name taken and asks the holder's credentials, so only an instance of the
+// same user counts.
 #pragma once
 
 #include <string>
@@ -10,13 +11,15 @@ namespace digitmosaic {
 
 class InstanceLock {
   public:
-    explicit InstanceLock(std::string name);
+    // The scope tells places apart: savers on two displays, or in two host windows, both run.
+    explicit InstanceLock(const std::string& name, const std::string& scope = {});
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     // True when an earlier instance of the same user holds the name; otherwise claims it for
-    // this process (when free) and returns false.
+    // this process (when free) and returns false. Of many instances started at once, exactly
+    // one claims it.
     bool AnotherInstanceRunning();
 
     // The listening socket while this process holds the name, else -1. Whoever owns the

@@ -1,4 +1,4 @@
-#include "host/QtHost.h"
+#include "qthost/QtHost.h"
 
 #include <xcb/xcb.h>
 
@@ -15,9 +15,10 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "host/AboutWindow.h"
 #include "host/RandomUnit.h"
-#include "host/SaverWindow.h"
+#include "qthost/AboutWindow.h"
+#include "qthost/Environment.h"
+#include "qthost/SaverWindow.h"
 
 namespace digitmosaic {
 
@@ -69,7 +70,8 @@ QtHost::QtHost(int& argc, char** argv, Pacing pacing)
       arguments_(JoinArguments(argc, argv)),
       pacing_(pacing),
       random_(std::random_device{}()),
-      instanceLock_("digitmosaic") {
+      hostWindow_(HostWindowFromEnvironment()),
+      instanceLock_("digitmosaic", InstanceScope(hostWindow_)) {
     qInstallMessageHandler(QuietMessages);
 }
 

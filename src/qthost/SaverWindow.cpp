@@ -1,4 +1,4 @@
-#include "host/SaverWindow.h"
+#include "qthost/SaverWindow.h"
 
 #include <QBackingStore>
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "host/AboutWindow.h"
+#include "qthost/AboutWindow.h"
 
 #include <QFontMetrics>
 #include <QLabel>

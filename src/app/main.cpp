@@ -1,7 +1,7 @@
 // Process entry: builds the Qt host and the program's windows, and hands over to Main.
 #include "startup/Main.h"
-#include "host/QtHost.h"
 #include "picture/PictureState.h"
+#include "qthost/QtHost.h"
 #include "saver/form1.h"
 #include "startup/about.h"
 

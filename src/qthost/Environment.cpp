@@ -1,0 +1,75 @@
+#include "qthost/Environment.h"
+
+#include <cstdlib>
+
+namespace digitmosaic {
+
+namespace {
+
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// "host:display.screen" without its screen, and "unix:1" as ":1": the same server either way.
+std::string ServerOf(std::string display) {
+    if (display.rfind("unix:", 0) == 0) {
+        display.erase(0, 4);
+    }
+    const auto colon = display.rfind(':');
+    const auto dot = display.find('.', colon == std::string::npos ? 0 : colon);
+    if (colon != std::string::npos && dot != std::string::npos) {
+        display.erase(dot);
+    }
+    return display;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseWindowId(const std::string& text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > 10) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : digits) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (hex && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (hex && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        }
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+    }
+    // X resource ids have 29 bits; 0 is None.
+    if (value == 0 || value >= (std::uint64_t{1} << 29)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+HostWindowRequest HostWindowFromEnvironment() {
+    HostWindowRequest request;
+    request.text = Variable("XSCREENSAVER_WINDOW");
+    request.given = !request.text.empty();
+    if (request.given) {
+        request.id = ParseWindowId(request.text);
+    }
+    return request;
+}
+
+std::string InstanceScope(const HostWindowRequest& hostWindow) {
+    std::string scope = ServerOf(Variable("DISPLAY")) + "," + Variable("WAYLAND_DISPLAY");
+    if (hostWindow.id) {
+        scope += ",window" + std::to_string(*hostWindow.id);
+    }
+    return scope;
+}
+
+}  // namespace digitmosaic
