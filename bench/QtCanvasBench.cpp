@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "LargestPicture.h"
-#include "qthost/QtHost.h"
 #include "picture/PictureLoop.h"
+#include "qthost/QtHost.h"
 
 namespace digitmosaic::bench {
 namespace {

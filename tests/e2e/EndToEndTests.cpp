@@ -2,12 +2,7 @@
 // root window.
 #include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -21,69 +16,12 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "Harness.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using namespace e2e;
 constexpr int kWidth = 960, kHeight = 540;
-
-// A child process with its own DISPLAY (none when empty) and its stderr kept; killed if it still
-// runs when the handle goes, so a failing test leaves nothing behind.
-class Child {
-  public:
-    Child(std::vector<std::string> args, const std::string& display) : errors_(std::tmpfile()) {
-        args.insert(args.begin(),
-                    {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"});
-        if (!display.empty()) args.insert(args.begin() + 7, "DISPLAY=" + display);
-        std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fileno(errors_), 2);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1, 0);
-        if (posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Child() {
-        for (int signal : {SIGTERM, SIGKILL})
-            if (Wait(0ms) == "running") kill(pid_, signal), Wait(2s);
-        std::fclose(errors_);
-    }
-    // "exit N", "signal N" or, if it still runs after the timeout, "running".
-    std::string Wait(std::chrono::milliseconds timeout) {
-        for (const auto end = Clock::now() + timeout; !status_ && pid_ > 0;) {
-            if (int status; waitpid(pid_, &status, WNOHANG) == pid_)
-                status_ = status;
-            else if (Clock::now() >= end)
-                return "running";
-            else
-                std::this_thread::sleep_for(5ms);
-        }
-        if (!status_) return "not started";
-        return WIFEXITED(*status_) ? "exit " + std::to_string(WEXITSTATUS(*status_))
-                                   : "signal " + std::to_string(WTERMSIG(*status_));
-    }
-    std::string Errors() const {
-        std::string text(4096, '\0');
-        text.resize(std::size_t(std::max(0L, pread(fileno(errors_), text.data(), 4096, 0))));
-        return text;
-    }
-    pid_t Pid() const { return pid_; }
-
-  private:
-    std::FILE* errors_;
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
-
-// A screenshot: 0xRRGGBB pixels, row by row.
-struct Image {
-    std::vector<std::uint32_t> pixels;
-    std::uint32_t At(int x, int y) const { return pixels[std::size_t(y * kWidth + x)]; }
-};
 
 // What changed between two screenshots: the cells painted in between.
 struct Change {
@@ -146,65 +84,32 @@ bool AreDigitColours(const std::set<std::uint32_t>& colours) {
     return colours.size() == 2;
 }
 
-// Xvfb on a random high display number (low numbers may be taken by servers that other
-// sandboxes on this machine share the network with), with the saver's binary run on it.
+// The saver's binary on an Xvfb of the test's own.
 class EndToEnd : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::mt19937 random(std::random_device{}());
-        for (int attempt = 0; attempt < 20 && !display_; ++attempt) {
-            name_ = std::to_string(std::uniform_int_distribution(200, 9000)(random));
-            name_.insert(0, 1, ':');
-            server_ = std::make_unique<Child>(
-                std::vector<std::string>{"Xvfb", name_, "-screen", "0", "960x540x24", "-dpi", "96",
-                                         "-br", "-nolisten", "tcp"},
-                "");
-            for (auto end = Clock::now() + 5s;
-                 !display_ && server_->Wait(10ms) == "running" && Clock::now() < end;) {
-                display_ = XOpenDisplay(name_.c_str());
-            }
-        }
-        ASSERT_NE(display_, nullptr) << "no Xvfb";
-    }
-    void TearDown() override {
-        if (display_) XCloseDisplay(display_);
-    }
+    void SetUp() override { ASSERT_TRUE(xvfb_.Up()); }
 
+    // The saver with the given arguments on this test's display (or on the one given).
     std::unique_ptr<Child> Run(std::vector<std::string> args, const std::string& display = "") {
-        args.insert(args.begin(), DIGITMOSAIC_BINARY);
-        return std::make_unique<Child>(args, display.empty() ? name_ : display);
+        args.insert(args.begin(), SaverBinary());
+        return std::make_unique<Child>(
+            args,
+            std::vector<std::string>{"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM",
+                                     "DISPLAY=" + (display.empty() ? xvfb_.Name() : display)});
     }
-    std::string Xdotool(const std::string& args) const {
-        std::string out, command = "DISPLAY=" + name_ + " xdotool " + args + " 2>/dev/null";
-        std::FILE* pipe = popen(command.c_str(), "r");
-        for (int c; (c = std::fgetc(pipe)) != EOF;) out += char(c);
-        pclose(pipe);
-        return out;
-    }
-    Image Screenshot() const {
-        XImage* shot = XGetImage(display_, DefaultRootWindow(display_), 0, 0, kWidth, kHeight,
-                                 AllPlanes, ZPixmap);
-        Image image;
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x)
-                image.pixels.push_back(std::uint32_t(XGetPixel(shot, x, y)) & 0xFFFFFF);
-        XDestroyImage(shot);
-        return image;
-    }
+    std::string Xdotool(const std::string& args) const { return xvfb_.Xdotool(args); }
+    Image Screenshot() const { return xvfb_.Screenshot(); }
     // Starts the saver and waits until it paints cells in more than one colour.
     std::unique_ptr<Child> Saver(std::chrono::milliseconds within = 3s) {
         auto saver = Run({"/s"});
         for (const auto end = Clock::now() + within; Clock::now() < end;) {
-            const auto pixels = Screenshot().pixels;
-            if (std::set(pixels.begin(), pixels.end()).size() > 1) return saver;
+            if (Screenshot().Colours(0, 0, kWidth, kHeight) > 1) return saver;
         }
         ADD_FAILURE() << "no cells within " << within.count() << " ms: " << saver->Errors();
         return saver;
     }
 
-    std::string name_;
-    std::unique_ptr<Child> server_;
-    Display* display_ = nullptr;
+    XServer xvfb_{{"Xvfb", "-screen", "0", "960x540x24", "-dpi", "96", "-br", "-nolisten", "tcp"}};
 };
 
 TEST_F(EndToEnd, SaverParksThePointerCoversTheScreenAndPaintsWithinASecond) {
@@ -273,7 +178,8 @@ TEST_F(EndToEnd, ASecondInstanceEndsAtOnceAndAKilledOneLeavesNothingBehind) {
 
 TEST_F(EndToEnd, WithoutADisplayItSaysSoInOneLineAndEndsWithStatusOne) {
     for (const char* display : {"", ":9999"}) {
-        Child program({DIGITMOSAIC_BINARY, "/s"}, display);
+        Child program({SaverBinary(), "/s"}, {"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM",
+                                              std::string("DISPLAY=") + display});
         EXPECT_EQ(program.Wait(5s), "exit 1") << display;
         const std::string errors = program.Errors();
         EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;

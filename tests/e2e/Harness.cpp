@@ -1,0 +1,167 @@
+#include "Harness.h"
+
+#include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <thread>
+
+extern char** environ;
+
+namespace e2e {
+
+Child::Child(const std::vector<std::string>& args, const std::vector<std::string>& env, int passFd)
+    : errors_(std::tmpfile()) {
+    std::vector<std::string> command{"env"};
+    for (const std::string& change : env) {
+        if (change.rfind('-', 0) == 0) {
+            command.insert(command.end(), {"-u", change.substr(1)});
+        }
+    }
+    for (const std::string& change : env) {
+        if (change.rfind('-', 0) != 0) command.push_back(change);
+    }
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& arg : command) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (errors_) posix_spawn_file_actions_adddup2(&actions, fileno(errors_), 2);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1, 0);
+    if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
+    if (!errors_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ) != 0) {
+        pid_ = -1;
+        ADD_FAILURE() << "cannot start " << args.front();
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+Child::~Child() {
+    for (int signal : {SIGTERM, SIGKILL}) {
+        if (Wait(0ms) == "running") kill(pid_, signal), Wait(2s);
+    }
+    if (errors_) std::fclose(errors_);
+}
+
+std::string Child::Wait(std::chrono::milliseconds timeout) {
+    for (const auto end = Clock::now() + timeout; !status_ && pid_ > 0;) {
+        if (int status; waitpid(pid_, &status, WNOHANG) == pid_)
+            status_ = status;
+        else if (Clock::now() >= end)
+            return "running";
+        else
+            std::this_thread::sleep_for(5ms);
+    }
+    if (!status_) return "not started";
+    return WIFEXITED(*status_) ? "exit " + std::to_string(WEXITSTATUS(*status_))
+                               : "signal " + std::to_string(WTERMSIG(*status_));
+}
+
+std::string Child::Errors() const {
+    if (!errors_) return {};
+    std::string text(4096, '\0');
+    text.resize(std::size_t(std::max(0L, pread(fileno(errors_), text.data(), 4096, 0))));
+    return text;
+}
+
+std::size_t Image::Colours(int left, int top, int right, int bottom) const {
+    std::set<std::uint32_t> seen;
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x) seen.insert(At(x, y));
+    return seen.size();
+}
+
+XServer::XServer(std::vector<std::string> command, std::chrono::milliseconds timeout) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) {
+        ADD_FAILURE() << "no pipe for -displayfd";
+        return;
+    }
+    command.insert(command.begin() + 1, {"-displayfd", "3"});
+    server_ = std::make_unique<Child>(command, std::vector<std::string>{}, pipeFds[1]);
+    close(pipeFds[1]);
+    std::string number;
+    const auto end = Clock::now() + timeout;
+    for (pollfd ready{pipeFds[0], POLLIN, 0};
+         Clock::now() < end && number.find('\n') == number.npos;) {
+        if (poll(&ready, 1, 50) == 1) {
+            char buffer[16];
+            const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
+            if (got <= 0) break;
+            number.append(buffer, std::size_t(got));
+        } else if (server_->Wait(0ms) != "running") {
+            break;
+        }
+    }
+    close(pipeFds[0]);
+    if (number.find('\n') == number.npos) {
+        ADD_FAILURE() << command.front() << " did not come up: " << server_->Errors();
+        return;
+    }
+    name_ = number.substr(0, number.find('\n'));
+    name_.insert(name_.begin(), ':');
+    display_ = XOpenDisplay(name_.c_str());
+    if (!display_) ADD_FAILURE() << "cannot connect to " << command.front() << " on " << name_;
+}
+
+XServer::~XServer() {
+    if (display_) XCloseDisplay(display_);
+    server_.reset();  // by its process id
+}
+
+Image XServer::Screenshot(int left, int top, int width, int height) const {
+    Image image;
+    if (!display_) return image;
+    XWindowAttributes root{};
+    XGetWindowAttributes(display_, DefaultRootWindow(display_), &root);
+    image.width = width ? width : root.width;
+    image.height = height ? height : root.height;
+    XImage* shot = XGetImage(display_, DefaultRootWindow(display_), left, top,
+                             unsigned(image.width), unsigned(image.height), AllPlanes, ZPixmap);
+    if (!shot) {
+        ADD_FAILURE() << "XGetImage failed on " << name_;
+        image.pixels.assign(std::size_t(image.width * image.height), 0);
+        return image;
+    }
+    image.pixels.reserve(std::size_t(image.width * image.height));
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x)
+            image.pixels.push_back(std::uint32_t(XGetPixel(shot, x, y)) & 0xFFFFFF);
+    XDestroyImage(shot);
+    return image;
+}
+
+std::string XServer::Run(const std::string& command, std::chrono::milliseconds timeout) const {
+    const std::string line = "DISPLAY=" + name_ + " timeout " +
+                             std::to_string(double(timeout.count()) / 1000) + " " + command +
+                             " 2>/dev/null";
+    std::FILE* pipe = popen(line.c_str(), "r");
+    if (!pipe) {
+        ADD_FAILURE() << "cannot run " << command;
+        return {};
+    }
+    std::string out;
+    for (int c; (c = std::fgetc(pipe)) != EOF;) out += char(c);
+    const int status = pclose(pipe);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 124) {
+        ADD_FAILURE() << "timed out: " << command;
+    }
+    return out;
+}
+
+std::string SaverBinary() {
+    const char* given = std::getenv("DIGITMOSAIC_BINARY");
+    return given && *given ? given : DIGITMOSAIC_BINARY;
+}
+
+}  // namespace e2e
