@@ -53,8 +53,11 @@ using Seconds = std::chrono::duration<double>;
 
 void BM_QtCanvas(benchmark::State& state) {
     QtHost& host = CanvasHost();
-    const QImage* canvas = host.SaverCanvas();
-    if (canvas == nullptr || canvas->size() != QSize(kCanvasWidth, kCanvasHeight)) {
+    const auto canvasSize = [&host] {
+        const std::vector<QImage> pictures = host.SaverPictures();
+        return pictures.empty() ? QSize() : pictures.front().size();
+    };
+    if (canvasSize() != QSize(kCanvasWidth, kCanvasHeight)) {
         state.SkipWithError("the saver canvas is not 1920 x 1080");
         return;
     }
@@ -80,7 +83,7 @@ void BM_QtCanvas(benchmark::State& state) {
         painting += painted - start;
         filling += after - before;
     }
-    if (canvas->size() != QSize(kCanvasWidth, kCanvasHeight)) {
+    if (canvasSize() != QSize(kCanvasWidth, kCanvasHeight)) {
         state.SkipWithError("the saver canvas changed size while painting");
         return;
     }

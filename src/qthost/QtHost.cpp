@@ -18,11 +18,19 @@
 #include "host/RandomUnit.h"
 #include "qthost/AboutWindow.h"
 #include "qthost/Environment.h"
+#include "qthost/ForeignWindow.h"
 #include "qthost/SaverWindow.h"
 
 namespace digitmosaic {
 
 namespace {
+
+// Ends the saver before it shows anything, for a host window it cannot use.
+[[noreturn]] void RefuseHostWindow(const std::string& why) {
+    std::fprintf(stderr, "digitmosaic: %s\n", why.c_str());
+    std::fflush(stderr);
+    std::_Exit(1);
+}
 
 [[noreturn]] void FailWithoutDisplay(const char* why) {
     std::fprintf(stderr, "digitmosaic: cannot open a window: %s\n", why);
@@ -108,8 +116,23 @@ int QtHost::RunWhileWindowsOpen() {
     return QApplication::exec();
 }
 
-const QImage* QtHost::SaverCanvas() const {
-    return saverWindow_ ? &saverWindow_->Canvas() : nullptr;
+std::vector<QImage> QtHost::SaverPictures() {
+    std::vector<QImage> pictures;
+    for (const ScreenWindow& shown : screenWindows_) {
+        pictures.push_back(shown.window->Picture());
+    }
+    if (foreignWindow_) {
+        pictures.push_back(foreignWindow_->Picture());
+    }
+    return pictures;
+}
+
+std::vector<SaverWindow*> QtHost::SaverWindows() const {
+    std::vector<SaverWindow*> windows;
+    for (const ScreenWindow& shown : screenWindows_) {
+        windows.push_back(shown.window.get());
+    }
+    return windows;
 }
 
 float QtHost::RandomUnit() { return UnitFromBits(static_cast<std::uint32_t>(random_())); }
@@ -137,8 +160,11 @@ QtHost::Clock::duration QtHost::RefreshInterval(const QScreen* screen) {
 
 void QtHost::PumpEvents() {
     StartGui();
-    if (saverWindow_) {
-        saverWindow_->Present();
+    for (const ScreenWindow& shown : screenWindows_) {
+        shown.window->Present();
+    }
+    if (foreignWindow_) {
+        foreignWindow_->Present();
     }
     if (pacing_ == Pacing::Unpaced) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -191,11 +217,18 @@ float QtHost::ScreenHeightTwips() {
 }
 
 void QtHost::SetCursorPos(std::int32_t x, std::int32_t y) {
+    // In a host's window the pointer is the host's; Wayland lets no client move it.
+    if (hostWindow_.given) {
+        return;
+    }
     StartGui();
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        return;
+    }
     QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect desktop = screen->virtualGeometry();
-    QCursor::setPos(screen, std::clamp(x, desktop.left(), desktop.right()),
-                    std::clamp(y, desktop.top(), desktop.bottom()));
+    const QRect area = screen->geometry();
+    QCursor::setPos(screen, std::clamp(x, area.left(), area.right()),
+                    std::clamp(y, area.top(), area.bottom()));
 }
 
 void QtHost::SystemBeep() {
@@ -205,11 +238,80 @@ void QtHost::SystemBeep() {
 
 void QtHost::OpenWindow(SaverWindowEvents& window) {
     StartGui();
-    if (!saverWindow_) {
-        saverWindow_ = std::make_unique<SaverWindow>(window);
+    if (!saverEvents_) {
+        OpenSaverSurfaces(window);
         window.Form_Load();
     }
     ShowWindow(window);
+}
+
+void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
+    saverEvents_ = &events;
+    if (hostWindow_.given) {
+        if (!hostWindow_.id) {
+            RefuseHostWindow("XSCREENSAVER_WINDOW is not a window id: \"" + hostWindow_.text +
+                             "\"");
+        }
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (!x11) {
+            RefuseHostWindow("XSCREENSAVER_WINDOW names an X window, but the display is not X11");
+        }
+        foreignWindow_ =
+            std::make_unique<ForeignWindow>(events, x11->connection(), *hostWindow_.id);
+    } else {
+        for (QScreen* screen : QGuiApplication::screens()) {
+            AddScreen(screen);
+        }
+        QObject::connect(qGuiApp, &QGuiApplication::screenAdded, qGuiApp,
+                         [this](QScreen* screen) { AddScreen(screen); });
+        QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, qGuiApp,
+                         [this](QScreen* screen) { RemoveScreen(screen); });
+    }
+    QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+void QtHost::AddScreen(QScreen* screen) {
+    auto window = std::make_unique<SaverWindow>(*saverEvents_, screen);
+    if (scale_.set) {
+        window->SetLogicalScale(scale_.x1, scale_.y1, scale_.x2, scale_.y2);
+    }
+    SaverWindow* added = window.get();
+    QObject::connect(screen, &QScreen::geometryChanged, added, [this, added] {
+        if (saverShown_) {
+            added->CoverScreen();
+        }
+    });
+    screenWindows_.push_back({screen, std::move(window)});
+    if (saverShown_) {
+        added->CoverScreen();
+    }
+}
+
+void QtHost::RemoveScreen(QScreen* screen) {
+    std::erase_if(screenWindows_,
+                  [screen](const ScreenWindow& shown) { return shown.screen == screen; });
+}
+
+bool QtHost::nativeEventFilter(const QByteArray& type, void* message, qintptr* /*result*/) {
+    if (type != "xcb_generic_event_t") {
+        return false;
+    }
+    const auto& event = *static_cast<const xcb_generic_event_t*>(message);
+    if (foreignWindow_ && foreignWindow_->Handle(event)) {
+        return true;
+    }
+    if ((event.response_type & 0x7F) != XCB_DESTROY_NOTIFY) {
+        return false;
+    }
+    const auto gone = reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window;
+    for (const ScreenWindow& shown : screenWindows_) {
+        if (shown.window->winId() == gone) {
+            bool cancel = false;
+            saverEvents_->Form_Unload(cancel);
+            return true;
+        }
+    }
+    return false;
 }
 
 void QtHost::OpenWindow(AboutWindowEvents& window) {
@@ -225,18 +327,34 @@ void QtHost::OpenWindow(AboutWindowEvents& window) {
 }
 
 void QtHost::ShowWindow(SaverWindowEvents& /*window*/) {
-    if (saverWindow_) {
-        saverWindow_->ShowOverScreen();
-        refreshInterval_ = RefreshInterval(saverWindow_->screen());
+    if (!saverEvents_ || saverShown_) {
+        return;
     }
+    saverShown_ = true;
+    for (const ScreenWindow& shown : screenWindows_) {
+        shown.window->CoverScreen();
+        if (shown.screen == QGuiApplication::primaryScreen()) {
+            shown.window->requestActivate();  // keys go to the window under the parked pointer
+        }
+    }
+    if (foreignWindow_) {
+        foreignWindow_->Present();
+    }
+    refreshInterval_ = RefreshInterval(QGuiApplication::primaryScreen());
 }
 
 void QtHost::UnloadWindow(SaverWindowEvents& /*window*/) {
-    if (!saverWindow_ || unloadingSaver_) {
+    if (!saverEvents_ || unloadingSaver_) {
         return;
     }
     unloadingSaver_ = true;
-    saverWindow_->close();  // raises the unload event
+    if (screenWindows_.empty()) {
+        bool cancel = false;
+        saverEvents_->Form_Unload(cancel);
+    }
+    for (const ScreenWindow& shown : screenWindows_) {
+        shown.window->close();  // raises the unload event
+    }
     unloadingSaver_ = false;
 }
 
@@ -247,14 +365,21 @@ void QtHost::UnloadWindow(AboutWindowEvents& /*window*/) {
 }
 
 void QtHost::SetLogicalScale(double x1, double y1, double x2, double y2) {
-    if (saverWindow_) {
-        saverWindow_->SetLogicalScale(x1, y1, x2, y2);
+    scale_ = {x1, y1, x2, y2, true};
+    for (const ScreenWindow& shown : screenWindows_) {
+        shown.window->SetLogicalScale(x1, y1, x2, y2);
+    }
+    if (foreignWindow_) {
+        foreignWindow_->SetLogicalScale(x1, y1, x2, y2);
     }
 }
 
 void QtHost::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
-    if (saverWindow_) {
-        saverWindow_->DrawBox(x, y, dx, dy, color);
+    for (const ScreenWindow& shown : screenWindows_) {
+        shown.window->DrawBox(x, y, dx, dy, color);
+    }
+    if (foreignWindow_) {
+        foreignWindow_->DrawBox(x, y, dx, dy, color);
     }
 }
 

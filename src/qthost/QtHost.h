@@ -1,14 +1,18 @@
-// The desktop host: realises HostServices on Qt. It owns the application object, the two
-// windows, the event loop and the frame pacing; the program code only asks it for things.
-// The GUI starts when the first window or screen query needs it, so an argument that ends
-// the program never touches the display.
+// The desktop host: realises HostServices on Qt. It owns the application object, the windows,
+// the event loop and the frame pacing; the program code only asks it for things. The saver
+// window is one window per screen, following screens as they come, go and change, or a
+// screen-saver host's own window when XSCREENSAVER_WINDOW names one. The GUI starts when the
+// first window or screen query needs it, so an argument that ends the program never touches
+// the display.
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "host/HostServices.h"
 #include "qthost/Environment.h"
@@ -23,9 +27,10 @@ class QTimer;
 namespace digitmosaic {
 
 class AboutWindow;
+class ForeignWindow;
 class SaverWindow;
 
-class QtHost final : public HostServices {
+class QtHost final : public HostServices, private QAbstractNativeEventFilter {
   public:
     // Pacing::ToDisplay presents one pump per refresh of the screen; Unpaced returns from
     // PumpEvents as soon as the events are delivered (benchmarks and tests).
@@ -39,8 +44,10 @@ class QtHost final : public HostServices {
     // Runs the event loop while a window is open and returns the exit status.
     int RunWhileWindowsOpen();
 
-    // The saver window's canvas, or null before the window exists.
-    const QImage* SaverCanvas() const;
+    // Copies of the pictures the saver windows hold, one per window, in device pixels.
+    std::vector<QImage> SaverPictures();
+    // The saver's windows on the screens, none in a host's window or before the saver opens.
+    std::vector<SaverWindow*> SaverWindows() const;
 
     float RandomUnit() override;
     void SeedRandom(float seed) override;
@@ -72,6 +79,12 @@ class QtHost final : public HostServices {
     // Handles events as they come, sleeping in between, until the deadline or until done()
     // holds.
     void WaitForEvents(Clock::time_point deadline, const std::function<bool()>& done = {});
+    // Paints into the host's window, or opens a window on every screen and follows them.
+    void OpenSaverSurfaces(SaverWindowEvents& events);
+    void AddScreen(QScreen* screen);
+    void RemoveScreen(QScreen* screen);
+    // Raises the saver's unload event when one of its windows is destroyed by another client.
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override;
 
     int& argc_;
     char** argv_;
@@ -82,10 +95,21 @@ class QtHost final : public HostServices {
     InstanceLock instanceLock_;
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QSocketNotifier> lockNotifier_;
-    std::unique_ptr<QTimer> wake_;  // ends a paced pump's sleep at its deadline
-    std::unique_ptr<SaverWindow> saverWindow_;
+    std::unique_ptr<QTimer> wake_;              // ends a paced pump's sleep at its deadline
+    SaverWindowEvents* saverEvents_ = nullptr;  // once the saver window is opened
+    struct ScreenWindow {
+        QScreen* screen;
+        std::unique_ptr<SaverWindow> window;
+    };
+    std::vector<ScreenWindow> screenWindows_;
+    std::unique_ptr<ForeignWindow> foreignWindow_;
     std::unique_ptr<AboutWindow> aboutWindow_;
+    struct Scale {
+        double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+        bool set = false;
+    } scale_;  // the latest logical scale, for windows opened mid-picture
     bool guiStarted_ = false;
+    bool saverShown_ = false;
     bool unloadingSaver_ = false;
     Clock::time_point lastPump_{};
     Clock::duration refreshInterval_ =

@@ -1,37 +1,38 @@
-// The saver window: a black full-screen widget that keeps every picture in a persistent
-// canvas at device-pixel size, maps the program's logical units onto it, and passes input
-// to the saver's handlers.
+// The saver window on one screen: a black full-screen window whose backing store keeps every
+// picture painted so far. Boxes drawn between two presents are filled into it and shown together;
+// input goes to the saver's handlers.
 #pragma once
 
-#include <QImage>
-#include <QWidget>
-#include <algorithm>
+#include <QBackingStore>
+#include <QWindow>
 #include <vector>
 
 #include "host/HostServices.h"
+#include "qthost/PixelGrid.h"
 
 namespace digitmosaic {
 
-class SaverWindow final : public QWidget {
+class SaverWindow final : public QWindow {
     Q_OBJECT
 
   public:
-    explicit SaverWindow(SaverWindowEvents& events);
+    SaverWindow(SaverWindowEvents& events, QScreen* screen);
 
-    // Covers the screen the window is on, with or without a window manager.
-    void ShowOverScreen();
+    // Covers the window's screen, with or without a window manager, and follows it when the
+    // screen changes size or place.
+    void CoverScreen();
 
     void SetLogicalScale(double x1, double y1, double x2, double y2);
-    // Fills the box's pixels with the exact colour; the part outside the canvas is clipped.
+    // Clipped to the window; shown at the next Present.
     void DrawBox(float x, float y, float dx, float dy, PackedColor color);
     // Puts on screen what was drawn since the last call.
     void Present();
 
-    // For reading only: DrawBox writes the pixels in place, so keep deep copies, not shallow ones.
-    const QImage& Canvas() const { return canvas_; }
+    // A copy of the picture as the window holds it, in device pixels.
+    QImage Picture();
 
   protected:
-    void paintEvent(QPaintEvent* event) override;
+    void exposeEvent(QExposeEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -40,42 +41,22 @@ class SaverWindow final : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    // A rectangle of canvas pixels, right and bottom exclusive.
-    struct Strip {
-        int left;
-        int top;
-        int right;
-        int bottom;
+    struct Fill {
+        Strip strip;
+        QRgb rgb;
     };
-    static Strip United(const Strip& a, const Strip& b) {
-        return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
-                std::max(a.bottom, b.bottom)};
-    }
 
-    void FitCanvas();
-    void MarkDirty(const Strip& box);
-    void UpdateMapping();
-    // Canvas pixel edge of a logical coordinate; neighbouring boxes share their edges.
-    int PixelX(double x) const;
-    int PixelY(double y) const;
-    // Logical coordinates of a point in widget coordinates.
-    float LogicalX(double widgetX) const;
-    float LogicalY(double widgetY) const;
+    // Sizes the backing store to the window, keeping the earlier pictures where they were.
+    void FitStore();
+    QImage* StoreImage();
+    // The logical region (in window coordinates) that holds the device-pixel strips.
+    QRegion RegionOf(const std::vector<Strip>& strips) const;
 
     SaverWindowEvents& events_;
-    QImage canvas_;
-    QRgb* pixels_ = nullptr;  // the canvas's pixels, written directly by DrawBox
-    qsizetype stride_ = 0;    // pixels per canvas line
-    int width_ = 0;           // canvas size in pixels
-    int height_ = 0;
-    std::vector<Strip> dirty_;  // drawn since the last Present
-    double x1_ = 0;
-    double y1_ = 0;
-    double x2_ = 1;
-    double y2_ = 1;
-    double pixelsPerUnitX_ = 0;
-    double pixelsPerUnitY_ = 0;
-    bool twipScale_ = true;  // until the program sets a scale, units are twips
+    QBackingStore store_;
+    PixelGrid grid_;
+    std::vector<Fill> fills_;  // drawn since the last Present
+    DirtyStrips dirty_;
 };
 
 }  // namespace digitmosaic

@@ -42,15 +42,13 @@ class QtHostTest : public ::testing::Test {
         host_.reset();  // the previous host and its window go first
         host_ = std::make_unique<QtHost>(argc, argv, pacing);
         host_->OpenWindow(events_);
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            window_ = window_ ? window_ : qobject_cast<SaverWindow*>(widget);
-        }
+        window_ = host_->SaverWindows().at(0);
         window_->setWindowState(Qt::WindowNoState);  // full screen would keep the screen's size
         window_->setGeometry(0, 0, width, height);
         QCoreApplication::processEvents();
-        ASSERT_EQ(host_->SaverCanvas()->size(), QSize(width, height));
+        ASSERT_EQ(Picture().size(), QSize(width, height));
     }
-    QRgb Pixel(int x, int y) const { return host_->SaverCanvas()->pixel(x, y); }
+    QImage Picture() const { return host_->SaverPictures().at(0); }
 
     Recorder events_;
     std::unique_ptr<QtHost> host_;
@@ -75,8 +73,9 @@ TEST_F(QtHostTest, CellsTileTheCanvasExactly) {
             }
         }
         // The cell a pixel shows, as (column, row); black gives row -1.
-        const auto cell = [this](int x, int y) {
-            const QRgb c = Pixel(x, y);
+        const QImage picture = Picture();
+        const auto cell = [&picture](int x, int y) {
+            const QRgb c = picture.pixel(x, y);
             const int packed = PackRgb(qRed(c), qGreen(c), qBlue(c));
             return std::pair(packed % 512, packed / 512 - 1);
         };
@@ -100,15 +99,16 @@ TEST_F(QtHostTest, CellsTileTheCanvasExactly) {
 TEST_F(QtHostTest, BoxesBeyondTheGridAreClippedToTheCanvas) {
     Open(200, 100);
     host_->SetLogicalScale(0, 0, 20, 10);
-    const QImage before = host_->SaverCanvas()->copy();
+    const QImage before = Picture();
     for (const auto& [x, y] : {std::pair{-3.F, 2.F}, {25.F, 2.F}, {2.F, -40.F}, {2.F, 1e9F}}) {
         host_->DrawBox(x, y, 1, 1, PackRgb(255, 0, 0));
     }
-    EXPECT_EQ(*host_->SaverCanvas(), before);
+    EXPECT_EQ(Picture(), before);
     host_->DrawBox(-1, 9, 2, 5, PackRgb(0, 0, 255));  // over the bottom-left corner
-    EXPECT_EQ(Pixel(0, 99), qRgb(0, 0, 255));
-    EXPECT_EQ(Pixel(9, 90), qRgb(0, 0, 255));
-    EXPECT_EQ(Pixel(10, 99), before.pixel(10, 99));
+    const QImage after = Picture();
+    EXPECT_EQ(after.pixel(0, 99), qRgb(0, 0, 255));
+    EXPECT_EQ(after.pixel(9, 90), qRgb(0, 0, 255));
+    EXPECT_EQ(after.pixel(10, 99), before.pixel(10, 99));
 }
 
 TEST_F(QtHostTest, MousePositionsArriveInTwipsThenInLogicalUnits) {
@@ -117,7 +117,8 @@ TEST_F(QtHostTest, MousePositionsArriveInTwipsThenInLogicalUnits) {
     host_->SetLogicalScale(0, 0, 48, 40);
     QTest::mouseMove(window_, QPoint(200, 450));
     ASSERT_EQ(events_.moves.size(), 2U);
-    EXPECT_FLOAT_EQ(events_.moves[0].first, 400.F * 1440.F / float(window_->logicalDpiX()));
+    EXPECT_FLOAT_EQ(events_.moves[0].first,
+                    400.F * 1440.F / float(window_->screen()->logicalDotsPerInchX()));
     EXPECT_EQ(events_.moves[1], std::pair(12.F, 30.F));
 }
 
