@@ -93,30 +93,30 @@ void ForeignWindow::Fit(int width, int height) {
     if (canvas_.width() == width && canvas_.height() == height) {
         return;
     }
+    pending_.FillInto(canvas_);  // what was drawn for the old size goes in first
     canvas_ = Refitted(canvas_, width, height);
-    grid_.Resize(width, height, 96, 96);
-    dirty_.MarkAll(width, height);
+    pending_.Grid().Resize(width, height, 96, 96);
+    pending_.Clear();
+    pending_.MarkAll();
 }
 
 void ForeignWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
-    grid_.SetLogicalScale(x1, y1, x2, y2);
+    pending_.Grid().SetLogicalScale(x1, y1, x2, y2);
 }
 
 void ForeignWindow::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
-    if (const auto box = grid_.Box(x, y, dx, dy)) {
-        FillStrip(canvas_, *box, ToRgb(color));
-        dirty_.Mark(*box);
-    }
+    pending_.Draw(x, y, dx, dy, color);
 }
 
 void ForeignWindow::Present() {
-    for (const Strip& strip : dirty_.Strips()) {
+    pending_.FillInto(canvas_);
+    for (const Strip& strip : pending_.Strips()) {
         const Strip shown = ClippedTo(strip, canvas_.width(), canvas_.height());
         if (shown.left < shown.right && shown.top < shown.bottom) {
             Put(shown);
         }
     }
-    dirty_.Clear();
+    pending_.Clear();
     xcb_flush(connection_);
 }
 
@@ -155,7 +155,7 @@ bool ForeignWindow::Handle(const xcb_generic_event_t& event) {
             if (expose.window != id_) {
                 return false;
             }
-            dirty_.Mark(
+            pending_.Mark(
                 Strip{expose.x, expose.y, expose.x + expose.width, expose.y + expose.height});
             return true;
         }

@@ -44,10 +44,9 @@ class ForeignWindow final {
     std::uint32_t id_;
     std::uint32_t gc_ = 0;
     std::uint8_t depth_ = 24;
-    std::size_t mostBytes_ = 0;  // of image data in one request
-    QImage canvas_;
-    PixelGrid grid_;
-    DirtyStrips dirty_;
+    std::size_t mostBytes_ = 0;        // of image data in one request
+    QImage canvas_;                    // what the window shows
+    PendingBoxes pending_;             // drawn since the last Present
     std::vector<std::uint32_t> rows_;  // one strip packed for the server
 };
 

@@ -105,21 +105,37 @@ void DirtyStrips::Mark(const Strip& box) {
     strips_.push_back(box);
 }
 
-void FillStrip(QImage& image, const Strip& strip, QRgb rgb) {
+StripFiller::StripFiller(QImage& image) : image_(image) {
     if (IsRgb32(image.format())) {
-        const qsizetype stride = image.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
-        QRgb* line = reinterpret_cast<QRgb*>(image.bits()) + strip.top * stride;
-        for (int row = strip.top; row < strip.bottom; ++row, line += stride) {
+        pixels_ = reinterpret_cast<QRgb*>(image.bits());
+        stride_ = image.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    }
+}
+
+void StripFiller::Fill(const Strip& strip, QRgb rgb) {
+    if (pixels_) {
+        QRgb* line = pixels_ + strip.top * stride_;
+        for (int row = strip.top; row < strip.bottom; ++row, line += stride_) {
             std::fill(line + strip.left, line + strip.right, rgb);
         }
         return;
     }
-    const qreal ratio = image.devicePixelRatio();
-    QPainter painter(&image);
+    const qreal ratio = image_.devicePixelRatio();
+    QPainter painter(&image_);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(QRectF(strip.left / ratio, strip.top / ratio,
                             (strip.right - strip.left) / ratio, (strip.bottom - strip.top) / ratio),
                      QColor(rgb));
+}
+
+void PendingBoxes::FillInto(QImage& image) {
+    StripFiller filler(image);
+    for (const Fill& fill : fills_) {
+        const Strip strip = ClippedTo(fill.strip, image.width(), image.height());
+        if (strip.left < strip.right && strip.top < strip.bottom) {
+            filler.Fill(strip, fill.rgb);
+        }
+    }
 }
 
 QImage Refitted(const QImage& old, int width, int height) {

@@ -86,9 +86,52 @@ constexpr QRgb ToRgb(PackedColor color) {
                 static_cast<int>((packed >> 16) & 0xFFU));
 }
 
-// Fills the strip of the image with the colour: straight into the pixels when they are 32-bit
-// RGB, through a painter in any other format.
-void FillStrip(QImage& image, const Strip& strip, QRgb rgb);
+// Fills strips of an image with colours: straight into the pixels when they are 32-bit RGB,
+// through a painter in any other format.
+class StripFiller {
+  public:
+    explicit StripFiller(QImage& image);
+    void Fill(const Strip& strip, QRgb rgb);
+
+  private:
+    QImage& image_;
+    QRgb* pixels_ = nullptr;  // when the image is 32-bit RGB
+    qsizetype stride_ = 0;    // in pixels
+};
+
+// The boxes drawn on a surface since it was last shown, in its pixels: filled into its image
+// all at once, when the image may be written.
+class PendingBoxes {
+  public:
+    PixelGrid& Grid() { return grid_; }
+    const PixelGrid& Grid() const { return grid_; }
+    void Draw(float x, float y, float dx, float dy, PackedColor color) {
+        if (const auto box = grid_.Box(x, y, dx, dy)) {
+            fills_.push_back({*box, ToRgb(color)});
+            dirty_.Mark(*box);
+        }
+    }
+    // All of the surface is to be shown again (it was resized, or the server lost it).
+    void MarkAll() { dirty_.MarkAll(grid_.Width(), grid_.Height()); }
+    void Mark(const Strip& strip) { dirty_.Mark(strip); }
+    bool Empty() const { return dirty_.Empty(); }
+    const std::vector<Strip>& Strips() const { return dirty_.Strips(); }
+    // Fills the boxes into the image, clipped to it.
+    void FillInto(QImage& image);
+    void Clear() {
+        fills_.clear();
+        dirty_.Clear();
+    }
+
+  private:
+    struct Fill {
+        Strip strip;
+        QRgb rgb;
+    };
+    PixelGrid grid_;
+    std::vector<Fill> fills_;
+    DirtyStrips dirty_;
+};
 
 // A copy of the image at a new size: the old pixels where they were, black elsewhere.
 QImage Refitted(const QImage& old, int width, int height);

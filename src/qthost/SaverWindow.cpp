@@ -75,22 +75,20 @@ void SaverWindow::FitStore() {
         earlier.setDevicePixelRatio(ratio);  // pixel for pixel, where they were
         painter.drawImage(QPointF(), earlier);
         painter.end();
-        grid_.Resize(image->width(), image->height(), screen()->logicalDotsPerInchX() * ratio,
-                     screen()->logicalDotsPerInchY() * ratio);
+        pending_.Grid().Resize(image->width(), image->height(),
+                               screen()->logicalDotsPerInchX() * ratio,
+                               screen()->logicalDotsPerInchY() * ratio);
     }
     store_.endPaint();
-    dirty_.MarkAll(grid_.Width(), grid_.Height());
+    pending_.MarkAll();
 }
 
 void SaverWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
-    grid_.SetLogicalScale(x1, y1, x2, y2);
+    pending_.Grid().SetLogicalScale(x1, y1, x2, y2);
 }
 
 void SaverWindow::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
-    if (const auto box = grid_.Box(x, y, dx, dy)) {
-        fills_.push_back({*box, ToRgb(color)});
-        dirty_.Mark(*box);
-    }
+    pending_.Draw(x, y, dx, dy, color);
 }
 
 QRegion SaverWindow::RegionOf(const std::vector<Strip>& strips) const {
@@ -107,19 +105,16 @@ QRegion SaverWindow::RegionOf(const std::vector<Strip>& strips) const {
 }
 
 void SaverWindow::Present() {
-    if (dirty_.Empty()) {
+    if (pending_.Empty()) {
         return;
     }
-    const QRegion region = RegionOf(dirty_.Strips());
+    const QRegion region = RegionOf(pending_.Strips());
     store_.beginPaint(region);
     if (QImage* image = StoreImage()) {
-        for (const Fill& fill : fills_) {
-            FillStrip(*image, ClippedTo(fill.strip, image->width(), image->height()), fill.rgb);
-        }
+        pending_.FillInto(*image);
     }
     store_.endPaint();
-    fills_.clear();
-    dirty_.Clear();
+    pending_.Clear();
     if (isExposed()) {
         store_.flush(region);
     }
@@ -147,7 +142,7 @@ void SaverWindow::keyPressEvent(QKeyEvent* event) {
 void SaverWindow::mousePressEvent(QMouseEvent* event) {
     const QPointF at = event->position() * devicePixelRatio();
     events_.Form_MouseDown(ButtonCode(event->button()), ShiftCode(event->modifiers()),
-                           grid_.LogicalX(at.x()), grid_.LogicalY(at.y()));
+                           pending_.Grid().LogicalX(at.x()), pending_.Grid().LogicalY(at.y()));
 }
 
 void SaverWindow::mouseReleaseEvent(QMouseEvent* /*event*/) { events_.Form_Click(); }
@@ -155,7 +150,7 @@ void SaverWindow::mouseReleaseEvent(QMouseEvent* /*event*/) { events_.Form_Click
 void SaverWindow::mouseMoveEvent(QMouseEvent* event) {
     const QPointF at = event->position() * devicePixelRatio();
     events_.Form_MouseMove(ButtonCode(event->buttons()), ShiftCode(event->modifiers()),
-                           grid_.LogicalX(at.x()), grid_.LogicalY(at.y()));
+                           pending_.Grid().LogicalX(at.x()), pending_.Grid().LogicalY(at.y()));
 }
 
 void SaverWindow::closeEvent(QCloseEvent* event) {

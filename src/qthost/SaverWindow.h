@@ -41,11 +41,6 @@ class SaverWindow final : public QWindow {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    struct Fill {
-        Strip strip;
-        QRgb rgb;
-    };
-
     // Sizes the backing store to the window, keeping the earlier pictures where they were.
     void FitStore();
     QImage* StoreImage();
@@ -54,9 +49,7 @@ class SaverWindow final : public QWindow {
 
     SaverWindowEvents& events_;
     QBackingStore store_;
-    PixelGrid grid_;
-    std::vector<Fill> fills_;  // drawn since the last Present
-    DirtyStrips dirty_;
+    PendingBoxes pending_;  // drawn since the last Present
 };
 
 }  // namespace digitmosaic
