@@ -57,6 +57,9 @@ xmllint --noout "$share/xscreensaver/config/digitmosaic.xml" 2>/dev/null &&
 DIGITMOSAIC_BINARY=$root/usr/bin/digitmosaic "$e2e" \
     --gtest_filter='EndToEnd.Saver*:EndToEnd.AboutWindow*' >"$work/e2e.log" 2>&1 ||
     fail "the unpacked program fails the end-to-end smoke checks: $(grep -m1 '^\[  FAILED  \]' "$work/e2e.log")"
+for smoke in Saver AboutWindow; do
+    grep -q "^\[       OK \] EndToEnd\.$smoke" "$work/e2e.log" || fail "no EndToEnd.$smoke* smoke check passed on the unpacked program"
+done
 
 ((failures == 0)) && echo "package: $deb checked"
 exit $((failures > 0))
