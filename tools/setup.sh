@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev libxcb1-dev libx11-dev libxtst-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool fonts-dejavu-core
+    dpkg-dev file lintian appstream desktop-file-utils groff libxml2-utils gzip
 )
 
 missing=()

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the Debian package with CPack in the build folder, checks its files, control fields,
+# lintian, AppStream, manual page and desktop entry, then unpacks it into a staging root and
+# runs the end-to-end smoke checks on the unpacked program. Every failure is one line.
+# Usage: check-package.sh CPACK BUILD_DIR VERSION E2E_TESTS
+set -uo pipefail
+cpack=$1 build=$2 version=$3 e2e=$4
+work=$build/package-check
+failures=0
+fail() { echo "package check failed: $*" >&2; failures=$((failures + 1)); }
+
+rm -rf "$work" "$build"/digitmosaic_*.deb && mkdir -p "$work"
+(cd "$build" && "$cpack" -G DEB) >"$work/cpack.log" 2>&1 || { fail "cpack -G DEB: see $work/cpack.log"; exit 1; }
+deb=$(ls "$build"/digitmosaic_"$version"_*.deb 2>/dev/null)
+[[ -f $deb ]] || { fail "no digitmosaic_${version}_ARCH.deb in $build"; exit 1; }
+
+expected="./usr/bin/digitmosaic -rwxr-xr-x
+./usr/share/applications/screensavers/digitmosaic.desktop -rw-r--r--
+./usr/share/doc/digitmosaic/changelog.gz -rw-r--r--
+./usr/share/doc/digitmosaic/copyright -rw-r--r--
+./usr/share/man/man6/digitmosaic.6.gz -rw-r--r--
+./usr/share/metainfo/org.example.digitmosaic.metainfo.xml -rw-r--r--
+./usr/share/xscreensaver/config/digitmosaic.xml -rw-r--r--"
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6, $1}' | LC_ALL=C sort)
+[[ $files == "$expected" ]] || fail "file list differs: $(diff <(echo "$expected") <(echo "$files") | grep '^[<>]' | tr '\n' ' ')"
+dirs=$(dpkg-deb -c "$deb" | awk '$1 ~ /^d/ && ($1 != "drwxr-xr-x" || $2 != "root/root") {print $6}')
+[[ -z $dirs ]] || fail "folders not drwxr-xr-x root/root: $dirs"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+[[ $(field Package) == digitmosaic ]] || fail "Package is '$(field Package)', not digitmosaic"
+[[ $(field Version) == "$version" ]] || fail "Version is '$(field Version)', not $version"
+[[ $(field Section) == x11 ]] || fail "Section is '$(field Section)', not x11"
+[[ $(field Suggests) == "xscreensaver | mate-screensaver | xss-lock" ]] || fail "Suggests is '$(field Suggests)'"
+[[ $(field Maintainer) == *@* ]] || fail "Maintainer has no address: '$(field Maintainer)'"
+[[ $(field Description | wc -l) -ge 3 ]] || fail "Description has no long part"
+for library in libqt6core6 libqt6gui6 libqt6widgets6 libc6; do
+    [[ $(field Depends) =~ (^|, )$library\ \( ]] || fail "Depends names no versioned $library: '$(field Depends)'"
+done
+
+lintian --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1
+grep -q '^E: ' "$work/lintian.log" && fail "lintian: $(grep -m1 '^E: ' "$work/lintian.log")"
+grep '^W: ' "$work/lintian.log"  # shown, not failed: each is explained where the package is set up
+
+root=$work/root
+dpkg-deb -x "$deb" "$root" || { fail "dpkg-deb -x could not unpack $deb"; exit 1; }
+share=$root/usr/share
+appstream=$(appstreamcli validate --no-net --pedantic "$share"/metainfo/*.xml 2>&1)
+[[ $? == 0 && $appstream != *[EWIP]:* ]] || fail "appstreamcli validate: $(echo "$appstream" | head -1)"
+groff=$(zcat "$share/man/man6/digitmosaic.6.gz" | groff -ww -man -Tutf8 2>&1 >/dev/null)
+[[ -z $groff ]] || fail "groff -ww: $(echo "$groff" | head -1)"
+desktop=$(desktop-file-validate "$share/applications/screensavers/digitmosaic.desktop" 2>&1)
+[[ $? == 0 && $desktop != *error:* && $desktop != *warning:* ]] || fail "desktop-file-validate: $(echo "$desktop" | grep -m1 -e error: -e warning:)"
+xmllint --noout "$share/xscreensaver/config/digitmosaic.xml" 2>/dev/null &&
+    grep -q '<command arg="/s"/>' "$share/xscreensaver/config/digitmosaic.xml" ||
+    fail "the XScreenSaver entry is no well-formed XML with the command /s"
+
+DIGITMOSAIC_BINARY=$root/usr/bin/digitmosaic "$e2e" \
+    --gtest_filter='EndToEnd.Saver*:EndToEnd.AboutWindow*' >"$work/e2e.log" 2>&1 ||
+    fail "the unpacked program fails the end-to-end smoke checks: $(grep -m1 '^\[  FAILED  \]' "$work/e2e.log")"
+for smoke in Saver AboutWindow; do
+    grep -q "^\[       OK \] EndToEnd\.$smoke" "$work/e2e.log" || fail "no EndToEnd.$smoke* smoke check passed on the unpacked program"
+done
+
+((failures == 0)) && echo "package: $deb checked"
+exit $((failures > 0))
