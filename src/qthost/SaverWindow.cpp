@@ -39,11 +39,12 @@ void SaverWindow::CoverScreen() {
     // Without a window manager nothing would resize the window on request: take the screen's
     // geometry first, then ask for full screen for the managers that honour it.
     setGeometry(screen()->geometry());
-    FitStore();
     showFullScreen();
+    FitStore();
     raise();
 }
 
+// Only between beginPaint and endPaint, once the window exists.
 QImage* SaverWindow::StoreImage() {
     QPaintDevice* device = store_.paintDevice();
     return device && device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
@@ -51,33 +52,29 @@ QImage* SaverWindow::StoreImage() {
 
 void SaverWindow::FitStore() {
     const QSize logical = size();
-    if (logical.isEmpty()) {
-        return;
-    }
-    QImage* image = StoreImage();
-    const QSize pixels = logical * devicePixelRatio();
-    if (store_.size() == logical && image && image->size() == pixels) {
+    const qreal ratio = devicePixelRatio();
+    if (!handle() || logical.isEmpty() || (store_.size() == logical && ratio == storeRatio_)) {
         return;
     }
     QImage earlier;
-    if (image) {
+    if (!store_.size().isEmpty()) {
         Present();  // what was drawn for the old size goes in first
-        earlier = image->copy();
-        earlier.setDevicePixelRatio(1);
+        earlier = Picture();
     }
     store_.resize(logical);
+    storeRatio_ = ratio;
     store_.beginPaint(QRect(QPoint(), logical));
-    if ((image = StoreImage()) != nullptr) {
-        const qreal ratio = image->devicePixelRatio();
+    if (QImage* image = StoreImage()) {
+        const qreal imageRatio = image->devicePixelRatio();
         QPainter painter(image);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(QRectF(QPointF(), QSizeF(image->size()) / ratio), Qt::black);
-        earlier.setDevicePixelRatio(ratio);  // pixel for pixel, where they were
+        painter.fillRect(QRectF(QPointF(), QSizeF(image->size()) / imageRatio), Qt::black);
+        earlier.setDevicePixelRatio(imageRatio);  // pixel for pixel, where they were
         painter.drawImage(QPointF(), earlier);
         painter.end();
         pending_.Grid().Resize(image->width(), image->height(),
-                               screen()->logicalDotsPerInchX() * ratio,
-                               screen()->logicalDotsPerInchY() * ratio);
+                               screen()->logicalDotsPerInchX() * imageRatio,
+                               screen()->logicalDotsPerInchY() * imageRatio);
     }
     store_.endPaint();
     pending_.MarkAll();
@@ -105,7 +102,7 @@ QRegion SaverWindow::RegionOf(const std::vector<Strip>& strips) const {
 }
 
 void SaverWindow::Present() {
-    if (pending_.Empty()) {
+    if (pending_.Empty() || !handle() || store_.size().isEmpty()) {
         return;
     }
     const QRegion region = RegionOf(pending_.Strips());
@@ -121,9 +118,16 @@ void SaverWindow::Present() {
 }
 
 QImage SaverWindow::Picture() {
+    if (!handle() || store_.size().isEmpty()) {
+        return {};
+    }
     Present();
-    QImage* image = StoreImage();
-    return image ? image->copy() : QImage();
+    store_.beginPaint(QRegion());
+    const QImage* image = StoreImage();
+    QImage picture = image ? image->copy() : QImage();
+    store_.endPaint();
+    picture.setDevicePixelRatio(1);
+    return picture;
 }
 
 void SaverWindow::exposeEvent(QExposeEvent* /*event*/) {

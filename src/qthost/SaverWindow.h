@@ -50,6 +50,7 @@ class SaverWindow final : public QWindow {
     SaverWindowEvents& events_;
     QBackingStore store_;
     PendingBoxes pending_;  // drawn since the last Present
+    qreal storeRatio_ = 0;  // device pixels per unit the store was sized for
 };
 
 }  // namespace digitmosaic
