@@ -193,6 +193,13 @@ void QtHost::WaitForEvents(Clock::time_point deadline, const std::function<bool(
 void QtHost::EndProgram() {
     if (guiStarted_) {
         if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+            // The desktop comes back as soon as the server has the requests, not once the
+            // process has been torn down.
+            for (const ScreenWindow& shown : screenWindows_) {
+                if (shown.window->handle()) {
+                    xcb_unmap_window(x11->connection(), shown.window->winId());
+                }
+            }
             xcb_flush(x11->connection());
         }
     }
