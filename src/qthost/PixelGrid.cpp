@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <cstddef>
+#include <cstring>
 
 namespace digitmosaic {
 
@@ -105,36 +106,56 @@ void DirtyStrips::Mark(const Strip& box) {
     strips_.push_back(box);
 }
 
-StripFiller::StripFiller(QImage& image) : image_(image) {
-    if (IsRgb32(image.format())) {
-        pixels_ = reinterpret_cast<QRgb*>(image.bits());
-        stride_ = image.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
-    }
-}
-
-void StripFiller::Fill(const Strip& strip, QRgb rgb) {
-    if (pixels_) {
-        QRgb* line = pixels_ + strip.top * stride_;
-        for (int row = strip.top; row < strip.bottom; ++row, line += stride_) {
-            std::fill(line + strip.left, line + strip.right, rgb);
+void PendingBoxes::FillInto(QImage& image) {
+    const int width = image.width();
+    const int height = image.height();
+    if (!IsRgb32(image.format())) {
+        const qreal ratio = image.devicePixelRatio();
+        QPainter painter(&image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        for (const Fill& fill : fills_) {
+            const Strip s = ClippedTo(fill.strip, width, height);
+            painter.fillRect(QRectF(s.left / ratio, s.top / ratio, (s.right - s.left) / ratio,
+                                    (s.bottom - s.top) / ratio),
+                             QColor(fill.rgb));
         }
         return;
     }
-    const qreal ratio = image_.devicePixelRatio();
-    QPainter painter(&image_);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.fillRect(QRectF(strip.left / ratio, strip.top / ratio,
-                            (strip.right - strip.left) / ratio, (strip.bottom - strip.top) / ratio),
-                     QColor(rgb));
+    auto* pixels = reinterpret_cast<QRgb*>(image.bits());
+    const qsizetype stride = image.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    // A row of cells arrives as boxes side by side along the same lines: a band whose lines are
+    // all alike, so one is filled and copied to the others.
+    for (std::size_t first = 0; first < fills_.size();) {
+        std::size_t last = first + 1;
+        while (last < fills_.size() && fills_[last].strip.top == fills_[first].strip.top &&
+               fills_[last].strip.bottom == fills_[first].strip.bottom &&
+               fills_[last].strip.left == fills_[last - 1].strip.right) {
+            ++last;
+        }
+        FillBand(pixels, stride, &fills_[first], &fills_[last - 1] + 1, width, height);
+        first = last;
+    }
 }
 
-void PendingBoxes::FillInto(QImage& image) {
-    StripFiller filler(image);
-    for (const Fill& fill : fills_) {
-        const Strip strip = ClippedTo(fill.strip, image.width(), image.height());
-        if (strip.left < strip.right && strip.top < strip.bottom) {
-            filler.Fill(strip, fill.rgb);
+void PendingBoxes::FillBand(QRgb* pixels, qsizetype stride, const Fill* first, const Fill* last,
+                            int width, int height) {
+    const Strip band = ClippedTo(
+        Strip{first->strip.left, first->strip.top, (last - 1)->strip.right, first->strip.bottom},
+        width, height);
+    if (band.left >= band.right || band.top >= band.bottom) {
+        return;
+    }
+    QRgb* top = pixels + band.top * stride;
+    for (const Fill* fill = first; fill != last; ++fill) {
+        const int left = std::max(fill->strip.left, band.left);
+        const int right = std::min(fill->strip.right, band.right);
+        if (left < right) {
+            std::fill(top + left, top + right, fill->rgb);
         }
+    }
+    const auto bytes = static_cast<std::size_t>(band.right - band.left) * sizeof(QRgb);
+    for (int row = band.top + 1; row < band.bottom; ++row) {
+        std::memcpy(pixels + row * stride + band.left, top + band.left, bytes);
     }
 }
 

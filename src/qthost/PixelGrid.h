@@ -86,19 +86,6 @@ constexpr QRgb ToRgb(PackedColor color) {
                 static_cast<int>((packed >> 16) & 0xFFU));
 }
 
-// Fills strips of an image with colours: straight into the pixels when they are 32-bit RGB,
-// through a painter in any other format.
-class StripFiller {
-  public:
-    explicit StripFiller(QImage& image);
-    void Fill(const Strip& strip, QRgb rgb);
-
-  private:
-    QImage& image_;
-    QRgb* pixels_ = nullptr;  // when the image is 32-bit RGB
-    qsizetype stride_ = 0;    // in pixels
-};
-
 // The boxes drawn on a surface since it was last shown, in its pixels: filled into its image
 // all at once, when the image may be written.
 class PendingBoxes {
@@ -116,7 +103,8 @@ class PendingBoxes {
     void Mark(const Strip& strip) { dirty_.Mark(strip); }
     bool Empty() const { return dirty_.Empty(); }
     const std::vector<Strip>& Strips() const { return dirty_.Strips(); }
-    // Fills the boxes into the image, clipped to it.
+    // Fills the boxes into the image, clipped to it: straight into the pixels when they are
+    // 32-bit RGB, through a painter in any other format.
     void FillInto(QImage& image);
     void Clear() {
         fills_.clear();
@@ -128,6 +116,8 @@ class PendingBoxes {
         Strip strip;
         QRgb rgb;
     };
+    static void FillBand(QRgb* pixels, qsizetype stride, const Fill* first, const Fill* last,
+                         int width, int height);
     PixelGrid grid_;
     std::vector<Fill> fills_;
     DirtyStrips dirty_;
