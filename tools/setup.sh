@@ -8,6 +8,9 @@ packages=(
     qt6-base-dev libxcb1-dev libx11-dev libxtst-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool fonts-dejavu-core
+    xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+    xscreensaver
+    sway grim wtype qt6-wayland
 )
 
 missing=()

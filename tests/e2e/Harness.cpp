@@ -164,7 +164,7 @@ std::vector<TopLevel> XServer::MappedTopLevels() const {
     for (unsigned i = 0; i < count; ++i) {
         XWindowAttributes a{};
         if (!XGetWindowAttributes(display_, children[i], &a) || a.map_state != IsViewable) continue;
-        TopLevel top{children[i], {a.x, a.y, a.width, a.height}, 0};
+        TopLevel top{children[i], {a.x, a.y, a.width, a.height}, 0, {}};
         Atom type;
         int format;
         unsigned long items, after;
@@ -175,6 +175,11 @@ std::vector<TopLevel> XServer::MappedTopLevels() const {
             top.pid = *reinterpret_cast<long*>(data);
         }
         if (data) XFree(data);
+        if (XClassHint hint{}; XGetClassHint(display_, children[i], &hint)) {
+            if (hint.res_class) top.className = hint.res_class;
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+        }
         found.push_back(top);
     }
     XSetErrorHandler(previous);

@@ -53,7 +53,8 @@ std::string ToString(const Rect& r);  // "WxH+X+Y", as xrandr writes it
 struct TopLevel {
     unsigned long id = 0;
     Rect area;
-    long pid = 0;  // _NET_WM_PID, 0 when not set
+    long pid = 0;           // _NET_WM_PID, 0 when not set
+    std::string className;  // WM_CLASS's class, empty when not set
 };
 
 // A screenshot: 0xRRGGBB pixels, row by row.

@@ -87,6 +87,7 @@ class XScreenSaverDaemon {
   private:
     const XServer& server_;
     TempDir home_;
+    TempDir runtime_{kNobody};
     std::unique_ptr<Child> daemon_;
 };
 
