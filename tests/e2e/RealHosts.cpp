@@ -115,9 +115,10 @@ std::vector<std::string> SaverEnvironment(const std::string& display, const Temp
 DummyXorg::DummyXorg() : server_(DummyXorgCommand(dir_)) {
     if (!server_.Up()) {
         std::ifstream log(dir_.Path() + "/xorg.log");
-        std::stringstream text;
-        text << log.rdbuf();
-        ADD_FAILURE() << "Xorg's log:\n" << text.str();
+        std::string errors;
+        for (std::string line; std::getline(log, line);)
+            if (line.find("(EE)") != std::string::npos) errors += line + "\n";
+        ADD_FAILURE() << "the errors in Xorg's log:\n" << errors;
     }
 }
 
