@@ -59,16 +59,20 @@ class Painted {
     std::vector<bool> seen_;
 };
 
-// Watches an area of the screen until every pixel of `part` has shown a cell, for at most the
-// given time; returns how many never did.
-int WatchUntilPainted(const XServer& x, const Rect& part, std::chrono::milliseconds within) {
-    Painted painted(part);
+// Watches an area of the screen until every pixel of the given parts of it has shown a cell,
+// for at most the given time; returns how many never did.
+int WatchUntilPainted(const XServer& x, const Rect& area, const std::vector<Rect>& parts,
+                      std::chrono::milliseconds within) {
+    Painted painted(area);
+    int missing = 0;
     for (const auto end = Clock::now() + within; Clock::now() < end;) {
-        painted.Add(x.Screenshot(part.x, part.y, part.width, part.height));
-        if (painted.Missing(part) == 0) return 0;
+        painted.Add(x.Screenshot(area.x, area.y, area.width, area.height));
+        missing = 0;
+        for (const Rect& part : parts) missing += painted.Missing(part);
+        if (missing == 0) break;
         std::this_thread::sleep_for(50ms);
     }
-    return painted.Missing(part);
+    return missing;
 }
 
 // Waits until the area shows cells in more than one colour; the time it took, or nothing.
@@ -178,9 +182,9 @@ TEST_F(OnXvfb, EmbeddedPreviewIsFittedFollowsResizesAndTouchesNothingElse) {
     // Grown to twice the size: the new part shows cells once the next picture is fitted.
     preview.Resize(320, 240);
     area = {140, 110, 320, 240};
-    const Rect newPart{300, 110, 160, 240};  // right of the old area; below it alike
-    const Rect below{140, 230, 160, 120};
-    const int missing = WatchUntilPainted(x_, newPart, 12s) + WatchUntilPainted(x_, below, 2s);
+    // Right of the old area, and below it.
+    const int missing =
+        WatchUntilPainted(x_, area, {{300, 110, 160, 240}, {140, 230, 160, 120}}, 12s);
     EXPECT_EQ(missing, 0) << "after the window grew from 160x120 to 320x240, " << missing
                           << " pixels of its new area showed no cells within 12 s";
     EXPECT_EQ(saver->Wait(0ms), "running") << saver->Errors();
@@ -338,8 +342,8 @@ TEST(OnSeveralMonitors, EveryMonitorIsCoveredAndFollowedAsMonitorsComeChangeAndG
     EXPECT_GE(kept * 2, long(earlier.pixels.size()))
         << "only " << kept * 100 / long(earlier.pixels.size())
         << "% of the earlier picture stayed where it was after the resize";
-    const int missing = WatchUntilPainted(x, {2304, 0, 256, 1024}, 12s) +
-                        WatchUntilPainted(x, {1280, 768, 1024, 256}, 2s);
+    const int missing =
+        WatchUntilPainted(x, grown, {{2304, 0, 256, 1024}, {1280, 768, 1024, 256}}, 12s);
     EXPECT_EQ(missing, 0) << missing << " pixels of the grown monitor's new area showed no cells "
                           << "within 12 s";
 
