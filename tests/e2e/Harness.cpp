@@ -83,6 +83,14 @@ std::string ToString(const Rect& r) {
            "+" + std::to_string(r.y);
 }
 
+Image Image::Crop(const Rect& r) const {
+    Image part{r.width, r.height, {}};
+    part.pixels.reserve(std::size_t(r.width * r.height));
+    for (int y = r.y; y < r.y + r.height; ++y)
+        for (int x = r.x; x < r.x + r.width; ++x) part.pixels.push_back(At(x, y));
+    return part;
+}
+
 std::size_t Image::Colours(int left, int top, int right, int bottom) const {
     std::set<std::uint32_t> seen;
     for (int y = top; y < bottom; ++y)

@@ -63,6 +63,7 @@ struct Image {
     int height = 0;
     std::vector<std::uint32_t> pixels;
     std::uint32_t At(int x, int y) const { return pixels[std::size_t(y * width + x)]; }
+    Image Crop(const Rect& r) const;
     // Distinct colours inside the rectangle.
     std::size_t Colours(int left, int top, int right, int bottom) const;
 };

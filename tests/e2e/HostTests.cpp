@@ -365,30 +365,42 @@ TEST(OnSeveralMonitors, EveryMonitorIsCoveredAndFollowedAsMonitorsComeChangeAndG
 
 // --- on a Wayland compositor ---
 
-TEST(OnWayland, TheOutputShowsThePictureFullScreenAndAKeyEndsTheSaverSilently) {
-    HeadlessSway sway(960, 540);
+TEST(OnWayland, EveryOutputShowsThePictureFullScreenAndAKeyEndsTheSaverSilently) {
+    const std::vector<Rect> outputs{{0, 0, 960, 540}, {960, 0, 640, 480}};
+    HeadlessSway sway(outputs);
     ASSERT_TRUE(sway.Up());
     const Image desktop = sway.Screenshot();
-    ASSERT_EQ(desktop.width, 960);
     Child saver({SaverBinary(), "/s"}, sway.ClientEnvironment());
-    Painted painted({0, 0, 960, 540}, desktop);
     // Cells: two colours or more that are neither the desktop's nor the black under them.
     std::set<std::uint32_t> other(desktop.pixels.begin(), desktop.pixels.end());
     other.insert(0);
-    bool cells = false;
-    for (const auto end = Clock::now() + 8s; Clock::now() < end;) {
+    std::vector<Painted> painted;
+    std::vector<bool> cells(outputs.size());
+    for (const Rect& o : outputs) painted.emplace_back(o, desktop.Crop(o));
+    const auto done = [&] {
+        for (std::size_t i = 0; i < outputs.size(); ++i)
+            if (!cells[i] || painted[i].Missing(outputs[i])) return false;
+        return true;
+    };
+    for (const auto end = Clock::now() + 8s; !done() && Clock::now() < end;) {
         const Image shot = sway.Screenshot();
-        if (shot.width != 960 || shot.height != 540) continue;
-        std::set<std::uint32_t> colours;
-        for (std::uint32_t c : shot.pixels)
-            if (!other.count(c)) colours.insert(c);
-        cells = cells || colours.size() >= 2;
-        painted.Add(shot);
-        if (cells && painted.Missing({0, 0, 960, 540}) == 0) break;
+        if (shot.width != desktop.width || shot.height != desktop.height) continue;
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            const Image part = shot.Crop(outputs[i]);
+            std::set<std::uint32_t> colours;
+            for (std::uint32_t c : part.pixels)
+                if (!other.count(c)) colours.insert(c);
+            cells[i] = cells[i] || colours.size() >= 2;
+            painted[i].Add(part);
+        }
     }
-    EXPECT_TRUE(cells) << "no cells on sway's output within 8 s; stderr: " << saver.Errors();
-    EXPECT_EQ(painted.Missing({0, 0, 960, 540}), 0)
-        << "pixels of the output still showed the desktop after 8 s: not full screen";
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        EXPECT_TRUE(cells[i]) << "no cells on the output " << ToString(outputs[i])
+                              << " within 8 s; stderr: " << saver.Errors();
+        EXPECT_EQ(painted[i].Missing(outputs[i]), 0)
+            << "pixels of the output " << ToString(outputs[i])
+            << " still showed the desktop after 8 s: not covered full screen";
+    }
     ASSERT_TRUE(sway.Type("a")) << "wtype failed";
     EXPECT_EQ(saver.Wait(2s), "exit 0") << "after a key typed with wtype";
     EXPECT_EQ(saver.Errors(), "");

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -216,30 +217,45 @@ std::optional<XScreenSaverDaemon::Launch> XScreenSaverDaemon::WaitForLaunch(
 
 // --- sway ---
 
-HeadlessSway::HeadlessSway(int width, int height, std::chrono::milliseconds timeout) {
-    const std::string config =
-        runtime_.Write("config", "xwayland disable\noutput HEADLESS-1 resolution " +
-                                     std::to_string(width) + "x" + std::to_string(height) + "\n");
-    sway_ = std::make_unique<Child>(AsNobody(
-        {"HOME=" + runtime_.Path(), "XDG_RUNTIME_DIR=" + runtime_.Path(), "WLR_BACKENDS=headless",
-         "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1", "PATH=/usr/bin:/bin"},
-        {"sway", "-c", config}));
-    for (const auto end = Clock::now() + timeout; socket_.empty() && Clock::now() < end;
+HeadlessSway::HeadlessSway(const std::vector<Rect>& outputs, std::chrono::milliseconds timeout) {
+    std::string config = "xwayland disable\n";
+    int width = 0, height = 0;
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const Rect& o = outputs[i];
+        config += "output HEADLESS-" + std::to_string(i + 1) + " resolution " +
+                  std::to_string(o.width) + "x" + std::to_string(o.height) + " position " +
+                  std::to_string(o.x) + " " + std::to_string(o.y) + "\n";
+        width = std::max(width, o.x + o.width), height = std::max(height, o.y + o.height);
+    }
+    sway_ = std::make_unique<Child>(
+        AsNobody({"HOME=" + runtime_.Path(), "XDG_RUNTIME_DIR=" + runtime_.Path(),
+                  "WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "PATH=/usr/bin:/bin"},
+                 {"sway", "-c", runtime_.Write("config", config)}));
+    std::string socket, ipc;
+    const auto end = Clock::now() + timeout;
+    for (; (socket.empty() || ipc.empty()) && Clock::now() < end && sway_->Wait(0ms) == "running";
          std::this_thread::sleep_for(20ms)) {
-        if (sway_->Wait(0ms) != "running") break;
         std::error_code ignored;
         for (const auto& entry : std::filesystem::directory_iterator(runtime_.Path(), ignored)) {
             const std::string name = entry.path().filename();
-            if (name.rfind("wayland-", 0) == 0 && name.find('.') == std::string::npos) {
-                socket_ = entry.path();
-                // It listens; it shows once its output has a first frame.
-                if (Screenshot().width != width) socket_.clear();
-            }
+            if (name.rfind("wayland-", 0) == 0 && name.find('.') == std::string::npos)
+                socket = entry.path();
+            if (name.rfind("sway-ipc.", 0) == 0) ipc = entry.path();
         }
     }
+    // The headless backend starts with one output; sway makes the others on request.
+    for (std::size_t i = 1; !ipc.empty() && i < outputs.size(); ++i)
+        Output("SWAYSOCK=" + ipc + " timeout 5 swaymsg create_output >/dev/null 2>&1");
+    socket_ = socket;
+    // Up once grim sees all outputs laid out.
+    for (Image shot; !socket_.empty() && (shot.width != width || shot.height != height);
+         std::this_thread::sleep_for(20ms)) {
+        shot = Screenshot();
+        if (Clock::now() >= end) socket_.clear();
+    }
     if (socket_.empty())
-        ADD_FAILURE() << "sway did not come up within " << timeout.count() << " ms ("
-                      << sway_->Wait(0ms) << "): " << Log();
+        ADD_FAILURE() << "sway did not come up with " << outputs.size() << " outputs within "
+                      << timeout.count() << " ms (" << sway_->Wait(0ms) << "): " << Log();
 }
 
 HeadlessSway::~HeadlessSway() { sway_.reset(); }

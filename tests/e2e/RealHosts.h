@@ -91,12 +91,13 @@ class XScreenSaverDaemon {
     std::unique_ptr<Child> daemon_;
 };
 
-// A headless sway (pixman renderer, one output) run as an unprivileged user; its clients
-// connect to it by the socket's full path. Screenshots with grim, keys with wtype.
+// A headless sway (pixman renderer) with outputs HEADLESS-1, HEADLESS-2... at the given places,
+// run as an unprivileged user; its clients connect to it by the socket's full path.
+// Screenshots with grim, of all outputs together; keys with wtype.
 class HeadlessSway {
   public:
-    HeadlessSway(int width, int height,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    explicit HeadlessSway(const std::vector<Rect>& outputs,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
     ~HeadlessSway();
 
     bool Up() const { return !socket_.empty(); }
