@@ -91,8 +91,8 @@ class XServer {
     std::vector<TopLevel> MappedTopLevels() const;
     // Where the pointer is, in root pixels.
     std::pair<int, int> Pointer() const;
-    // Runs a shell command with DISPLAY set to this server and fails the test, with what the
-    // command printed, unless it exits with status 0.
+    // Runs a shell command (without single quotes) with DISPLAY set to this server and fails
+    // the test, with what the command printed, unless it exits with status 0.
     bool Must(const std::string& command,
               std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     // Runs a command with DISPLAY set to this server; returns its standard output. The command

@@ -36,7 +36,8 @@ std::string Output(const std::string& line, int* status = nullptr) {
 // The command line that runs a program as the unprivileged user, in exactly this environment.
 std::vector<std::string> AsNobody(std::vector<std::string> environment,
                                   const std::vector<std::string>& command) {
-    std::vector<std::string> line{"setpriv",        "--reuid=65534", "--regid=65534",
+    const std::string id = std::to_string(kNobody);
+    std::vector<std::string> line{"setpriv",        "--reuid=" + id, "--regid=" + id,
                                   "--clear-groups", "env",           "-i"};
     line.insert(line.end(), environment.begin(), environment.end());
     line.insert(line.end(), command.begin(), command.end());
