@@ -9,6 +9,9 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool fonts-dejavu-core
     dpkg-dev file lintian appstream desktop-file-utils groff libxml2-utils gzip
+    xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+    xscreensaver
+    sway grim wtype qt6-wayland
 )
 
 missing=()

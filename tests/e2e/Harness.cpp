@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <poll.h>
@@ -68,10 +69,26 @@ std::string Child::Wait(std::chrono::milliseconds timeout) {
 }
 
 std::string Child::Errors() const {
-    if (!errors_) return {};
-    std::string text(4096, '\0');
-    text.resize(std::size_t(std::max(0L, pread(fileno(errors_), text.data(), 4096, 0))));
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; errors_ && (got = pread(fileno(errors_), buffer, sizeof buffer,
+                                              off_t(text.size()))) > 0;) {
+        text.append(buffer, std::size_t(got));
+    }
     return text;
+}
+
+std::string ToString(const Rect& r) {
+    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
+           "+" + std::to_string(r.y);
+}
+
+Image Image::Crop(const Rect& r) const {
+    Image part{r.width, r.height, {}};
+    part.pixels.reserve(std::size_t(r.width * r.height));
+    for (int y = r.y; y < r.y + r.height; ++y)
+        for (int x = r.x; x < r.x + r.width; ++x) part.pixels.push_back(At(x, y));
+    return part;
 }
 
 std::size_t Image::Colours(int left, int top, int right, int bottom) const {
@@ -139,6 +156,74 @@ Image XServer::Screenshot(int left, int top, int width, int height) const {
             image.pixels.push_back(std::uint32_t(XGetPixel(shot, x, y)) & 0xFFFFFF);
     XDestroyImage(shot);
     return image;
+}
+
+std::vector<TopLevel> XServer::MappedTopLevels() const {
+    std::vector<TopLevel> found;
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    if (!display_ ||
+        !XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
+        return found;
+    }
+    const Atom pidAtom = XInternAtom(display_, "_NET_WM_PID", False);
+    // A window may go between the query and the look: the error handler stays quiet meanwhile.
+    auto* previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes a{};
+        if (!XGetWindowAttributes(display_, children[i], &a) || a.map_state != IsViewable) continue;
+        TopLevel top{children[i], {a.x, a.y, a.width, a.height}, 0, {}};
+        Atom type;
+        int format;
+        unsigned long items, after;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display_, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type,
+                               &format, &items, &after, &data) == Success &&
+            data && items == 1 && format == 32) {
+            top.pid = *reinterpret_cast<long*>(data);
+        }
+        if (data) XFree(data);
+        if (XClassHint hint{}; XGetClassHint(display_, children[i], &hint)) {
+            if (hint.res_class) top.className = hint.res_class;
+            XFree(hint.res_name);
+            XFree(hint.res_class);
+        }
+        found.push_back(top);
+    }
+    XSetErrorHandler(previous);
+    if (children) XFree(children);
+    return found;
+}
+
+std::pair<int, int> XServer::Pointer() const {
+    Window root, child;
+    int x = -1, y = -1, wx, wy;
+    unsigned mask;
+    if (display_) {
+        XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &x, &y, &wx, &wy,
+                      &mask);
+    }
+    return {x, y};
+}
+
+bool XServer::Must(const std::string& command, std::chrono::milliseconds timeout) const {
+    const std::string line = "DISPLAY=" + name_ + " timeout " +
+                             std::to_string(double(timeout.count()) / 1000) + " sh -c '" + command +
+                             "' 2>&1";
+    std::FILE* pipe = popen(line.c_str(), "r");
+    if (!pipe) {
+        ADD_FAILURE() << "cannot run " << command;
+        return false;
+    }
+    std::string out;
+    for (int c; (c = std::fgetc(pipe)) != EOF;) out += char(c);
+    const int status = pclose(pipe);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
+    ADD_FAILURE() << "on " << name_ << ": `" << command << "` failed ("
+                  << (WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))
+                                        : std::string("signal"))
+                  << "): " << out;
+    return false;
 }
 
 std::string XServer::Run(const std::string& command, std::chrono::milliseconds timeout) const {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct _XDisplay;  // Xlib's Display; its header's macros stay out of the tests
@@ -41,12 +42,28 @@ class Child {
     std::optional<int> status_;
 };
 
+// A rectangle in root-window (or output) pixels.
+struct Rect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Rect&) const = default;
+};
+std::string ToString(const Rect& r);  // "WxH+X+Y", as xrandr writes it
+
+// A mapped child of the root window: what the user can see of a client.
+struct TopLevel {
+    unsigned long id = 0;
+    Rect area;
+    long pid = 0;           // _NET_WM_PID, 0 when not set
+    std::string className;  // WM_CLASS's class, empty when not set
+};
+
 // A screenshot: 0xRRGGBB pixels, row by row.
 struct Image {
     int width = 0;
     int height = 0;
     std::vector<std::uint32_t> pixels;
     std::uint32_t At(int x, int y) const { return pixels[std::size_t(y * width + x)]; }
+    Image Crop(const Rect& r) const;
     // Distinct colours inside the rectangle.
     std::size_t Colours(int left, int top, int right, int bottom) const;
 };
@@ -70,6 +87,14 @@ class XServer {
 
     // The root window's pixels inside the rectangle (all of it when empty).
     Image Screenshot(int left = 0, int top = 0, int width = 0, int height = 0) const;
+    // The root window's mapped children, bottom to top.
+    std::vector<TopLevel> MappedTopLevels() const;
+    // Where the pointer is, in root pixels.
+    std::pair<int, int> Pointer() const;
+    // Runs a shell command (without single quotes) with DISPLAY set to this server and fails
+    // the test, with what the command printed, unless it exits with status 0.
+    bool Must(const std::string& command,
+              std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     // Runs a command with DISPLAY set to this server; returns its standard output. The command
     // is ended after the timeout, so a wait that never ends fails the test instead of hanging.
     std::string Run(const std::string& command,
