@@ -17,39 +17,13 @@
 
 #include "host/RandomUnit.h"
 #include "qthost/AboutWindow.h"
+#include "qthost/Diagnostics.h"
 #include "qthost/Environment.h"
 #include "qthost/SaverWindow.h"
 
 namespace digitmosaic {
 
 namespace {
-
-[[noreturn]] void FailWithoutDisplay(const char* why) {
-    std::fprintf(stderr, "digitmosaic: cannot open a window: %s\n", why);
-    std::fflush(stderr);
-    std::_Exit(1);
-}
-
-// The program prints nothing in normal use. A fatal toolkit message means the display could not
-// be used: it becomes one line and status 1 instead of an abort, naming the cause the toolkit
-// gave first ("could not connect to display :1", say).
-void QuietMessages(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
-    static QString cause;  // the first complaint: the later ones follow from it
-    if (type != QtFatalMsg) {
-        if (cause.isEmpty()) {
-            cause = text;
-        }
-        return;
-    }
-    const QString line = (cause.isEmpty() ? text : cause).section(QLatin1Char('\n'), 0, 0);
-    FailWithoutDisplay(line.toLocal8Bit().constData());
-}
-
-bool HasDisplay() {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-}
 
 std::string JoinArguments(int argc, char** argv) {
     std::string joined;
@@ -83,13 +57,16 @@ void QtHost::StartGui() {
     }
     guiStarted_ = true;
     if (!QCoreApplication::instance()) {
-        if (!HasDisplay()) {
-            FailWithoutDisplay("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+        if (const std::string why = MissingDisplay(); !why.empty()) {
+            FailWithoutDisplay(why);
         }
+        PrepareToolkitEnvironment();
+        SilenceToolkitOutput();
         app_ = std::make_unique<QApplication>(argc_, argv_);
-        QApplication::setApplicationName(QStringLiteral("Digit Mosaic"));
-        QApplication::setApplicationVersion(QStringLiteral("1.00"));
+        ReportUnplannedExits();
     }
+    QApplication::setApplicationName(QStringLiteral("Digit Mosaic"));
+    QApplication::setApplicationVersion(QStringLiteral("1.00"));
     wake_ = std::make_unique<QTimer>();
     wake_->setSingleShot(true);
     wake_->setTimerType(Qt::PreciseTimer);
