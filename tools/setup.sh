@@ -7,7 +7,7 @@ packages=(
     build-essential cmake pkg-config clang-format
     qt6-base-dev libxcb1-dev libx11-dev libxtst-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xdotool fonts-dejavu-core
+    xvfb xdotool fonts-dejavu-core strace
 )
 
 missing=()

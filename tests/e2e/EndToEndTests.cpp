@@ -2,13 +2,18 @@
 // root window.
 #include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <set>
@@ -22,6 +27,31 @@ namespace {
 
 using namespace e2e;
 constexpr int kWidth = 960, kHeight = 540;
+const std::vector<std::string> kXvfb = {"Xvfb", "-screen", "0",         "960x540x24", "-dpi",
+                                        "96",   "-br",     "-nolisten", "tcp"};
+
+// The environment of a saver on the given display: no other display, no platform override.
+std::vector<std::string> OnDisplay(const std::string& display) {
+    return {"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM", "DISPLAY=" + display};
+}
+
+// Whether a saver started by Run is still running.
+int Running(const std::vector<std::unique_ptr<Child>>& children) {
+    return int(std::count_if(children.begin(), children.end(),
+                             [](const auto& child) { return child->Wait(0ms) == "running"; }));
+}
+
+// The names in a directory, "." and ".." aside.
+std::vector<std::string> Entries(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(path.c_str())) {
+        while (const dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.' || (entry->d_name[1] && entry->d_name[1] != '.'))
+                names.push_back(entry->d_name);
+        closedir(dir);
+    }
+    return names;
+}
 
 // What changed between two screenshots: the cells painted in between.
 struct Change {
@@ -92,24 +122,34 @@ class EndToEnd : public ::testing::Test {
     // The saver with the given arguments on this test's display (or on the one given).
     std::unique_ptr<Child> Run(std::vector<std::string> args, const std::string& display = "") {
         args.insert(args.begin(), SaverBinary());
-        return std::make_unique<Child>(
-            args,
-            std::vector<std::string>{"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM",
-                                     "DISPLAY=" + (display.empty() ? xvfb_.Name() : display)});
+        return std::make_unique<Child>(args, OnDisplay(display.empty() ? xvfb_.Name() : display));
     }
     std::string Xdotool(const std::string& args) const { return xvfb_.Xdotool(args); }
     Image Screenshot() const { return xvfb_.Screenshot(); }
     // Starts the saver and waits until it paints cells in more than one colour.
     std::unique_ptr<Child> Saver(std::chrono::milliseconds within = 3s) {
-        auto saver = Run({"/s"});
+        return Painting(Run({"/s"}), xvfb_, within);
+    }
+    static std::unique_ptr<Child> Painting(std::unique_ptr<Child> saver, const XServer& server,
+                                           std::chrono::milliseconds within = 3s) {
         for (const auto end = Clock::now() + within; Clock::now() < end;) {
-            if (Screenshot().Colours(0, 0, kWidth, kHeight) > 1) return saver;
+            if (server.Screenshot().Colours(0, 0, kWidth, kHeight) > 1) return saver;
         }
-        ADD_FAILURE() << "no cells within " << within.count() << " ms: " << saver->Errors();
+        ADD_FAILURE() << "no cells on " << server.Name() << " within " << within.count()
+                      << " ms: " << saver->Errors();
         return saver;
     }
+    // Waits for the about window on the server; returns its id.
+    static std::string AboutWindow(const XServer& server, const Child& about) {
+        std::string window;
+        for (auto end = Clock::now() + 5s; window.empty() && Clock::now() < end;)
+            window = server.Xdotool("search --sync --onlyvisible --name '^Form2$'");
+        if (window.empty()) ADD_FAILURE() << "no about window: " << about.Errors();
+        if (!window.empty()) window.pop_back();
+        return window;
+    }
 
-    XServer xvfb_{{"Xvfb", "-screen", "0", "960x540x24", "-dpi", "96", "-br", "-nolisten", "tcp"}};
+    XServer xvfb_{kXvfb};
 };
 
 TEST_F(EndToEnd, SaverParksThePointerCoversTheScreenAndPaintsWithinASecond) {
@@ -139,15 +179,18 @@ TEST_F(EndToEnd, SaverEndsOnTheThirdMouseMoveNotTheFirstTwo) {
     EXPECT_EQ(saver->Wait(1s), "exit 0");
 }
 
-TEST_F(EndToEnd, AboutWindowShowsItsNoticeAndOkEndsIt) {
+// The window appears, then the bell rings, once; a click on the notice does nothing, OK ends it.
+TEST_F(EndToEnd, AboutWindowAppearsThenBeepsAndOkEndsIt) {
+    xvfb_.WatchMapsAndBells();
     auto about = Run({"/c"});
-    std::string window;
-    for (auto end = Clock::now() + 5s; window.empty() && Clock::now() < end;)
-        window = Xdotool("search --sync --onlyvisible --name '^Form2$'");
-    ASSERT_FALSE(window.empty()) << about->Errors();
-    window.pop_back();
+    const std::string window = AboutWindow(xvfb_, *about);
+    ASSERT_FALSE(window.empty());
     const std::string geometry = Xdotool("getwindowgeometry --shell " + window);
     EXPECT_NE(geometry.find("WIDTH=214\nHEIGHT=86"), std::string::npos) << geometry;
+    for (auto end = Clock::now() + 2s; xvfb_.MapsAndBells() == "map" && Clock::now() < end;)
+        std::this_thread::sleep_for(20ms);
+    std::this_thread::sleep_for(200ms);  // time for a second bell, if one came
+    EXPECT_EQ(xvfb_.MapsAndBells(), "map bell");
     Xdotool("mousemove --window " + window + " 20 20 click 1");  // on the notice: nothing
     EXPECT_EQ(about->Wait(300ms), "running");
     Xdotool("mousemove --window " + window + " 104 68 click 1");  // on "OK"
@@ -176,15 +219,142 @@ TEST_F(EndToEnd, ASecondInstanceEndsAtOnceAndAKilledOneLeavesNothingBehind) {
     EXPECT_EQ(next->Wait(300ms), "running");
 }
 
+// No display, one that does not answer, a Wayland display that cannot be found (with or without
+// an X display that does not answer): one line of the program's own, none of the toolkit's.
 TEST_F(EndToEnd, WithoutADisplayItSaysSoInOneLineAndEndsWithStatusOne) {
-    for (const char* display : {"", ":9999"}) {
-        Child program({SaverBinary(), "/s"}, {"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM",
-                                              std::string("DISPLAY=") + display});
-        EXPECT_EQ(program.Wait(5s), "exit 1") << display;
+    const std::vector<std::vector<std::string>> environments = {
+        {"DISPLAY="},
+        {"DISPLAY=:9999"},
+        {"-DISPLAY", "-XDG_RUNTIME_DIR", "WAYLAND_DISPLAY=wayland-0"},
+        {"-XDG_RUNTIME_DIR", "WAYLAND_DISPLAY=wayland-0", "DISPLAY=:9999"},
+        {"-DISPLAY", "XDG_RUNTIME_DIR=/nonexistent", "WAYLAND_DISPLAY=wayland-0"}};
+    for (const auto& environment : environments) {
+        std::vector<std::string> env = {"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM"};
+        env.insert(env.end(), environment.begin(), environment.end());
+        Child program({SaverBinary(), "/s"}, env);
+        EXPECT_EQ(program.Wait(5s), "exit 1") << environment.back();
         const std::string errors = program.Errors();
         EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-        EXPECT_EQ(errors.rfind("digitmosaic: ", 0), 0U) << errors;
+        EXPECT_EQ(errors.rfind("digitmosaic: cannot open a window: ", 0), 0U) << errors;
     }
+}
+
+// The X server killed under a running saver or about window: status 1 and one line that says so.
+TEST_F(EndToEnd, ALostDisplayEndsWithStatusOneAndOneLine) {
+    for (const char* argument : {"/s", "/c"}) {
+        XServer server(kXvfb);
+        ASSERT_TRUE(server.Up());
+        auto program = std::make_unique<Child>(std::vector<std::string>{SaverBinary(), argument},
+                                               OnDisplay(server.Name()));
+        if (argument == std::string("/s")) program = Painting(std::move(program), server);
+        if (argument == std::string("/c")) AboutWindow(server, *program);
+        server.Kill();
+        EXPECT_EQ(program->Wait(5s), "exit 1") << argument;
+        EXPECT_EQ(program->Errors(), "digitmosaic: lost the connection to the display\n");
+    }
+}
+
+// Twenty savers started at the same instant on one display: exactly one runs, every round, and
+// the first key ends it.
+TEST_F(EndToEnd, OfTwentySaversStartedAtOnceExactlyOneRuns) {
+    for (int round = 0; round < 5; ++round) {
+        int gate[2];
+        ASSERT_EQ(pipe2(gate, O_CLOEXEC), 0);
+        std::vector<std::unique_ptr<Child>> savers;
+        for (int i = 0; i < 20; ++i) {  // each waits at the gate, then becomes the saver
+            savers.push_back(std::make_unique<Child>(
+                std::vector<std::string>{"sh", "-c", "read go <&3; exec 3<&-; exec \"$0\" /s",
+                                         SaverBinary()},
+                OnDisplay(xvfb_.Name()), gate[0]));
+        }
+        close(gate[0]);
+        for (auto end = Clock::now() + 5s; Clock::now() < end;) {
+            int waiting = 0;
+            for (const auto& saver : savers) {
+                std::ifstream wchan("/proc/" + std::to_string(saver->Pid()) + "/wchan");
+                std::string where;
+                waiting += std::getline(wchan, where) && where.find("pipe_read") != where.npos;
+            }
+            if (waiting == 20) break;
+            std::this_thread::sleep_for(10ms);
+        }
+        close(gate[1]);  // all twenty go
+        for (auto end = Clock::now() + 5s; Running(savers) > 1 && Clock::now() < end;)
+            std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(500ms);
+        ASSERT_EQ(Running(savers), 1) << "round " << round;
+        Xdotool("key a");
+        for (const auto& saver : savers) EXPECT_EQ(saver->Wait(1s), "exit 0") << round;
+    }
+}
+
+TEST_F(EndToEnd, SaversOnTwoDisplaysRunSideBySide) {
+    XServer other(kXvfb);
+    ASSERT_TRUE(other.Up());
+    auto here = Saver();
+    auto there = Painting(Run({"/s"}, other.Name()), other);
+    EXPECT_EQ(here->Wait(300ms), "running");
+    EXPECT_EQ(there->Wait(0ms), "running");
+}
+
+// Under strace, with the session's services gone from the environment and a private, empty HOME
+// and TMPDIR (or no HOME and a TMPDIR that cannot be written): the saver and the about window
+// execute no program, start no process, create or write no file (/dev/null aside), connect to
+// nothing but the display and their own lock; the folders stay empty.
+TEST_F(EndToEnd, ItWritesNothingStartsNothingAndConnectsOnlyToTheDisplay) {
+    char folders[] = "/tmp/digitmosaic-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(folders), nullptr);
+    const std::string base = folders, home = base + "/home", tmp = base + "/tmp",
+                      traces = base + "/traces";
+    for (const std::string& dir : {home, tmp, traces}) ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    const std::string display = "/tmp/.X11-unix/X" + xvfb_.Name().substr(1) + "\"";
+    for (const bool withHome : {true, false}) {
+        for (const char* argument : {"/s", "/c"}) {
+            SCOPED_TRACE(std::string(argument) + (withHome ? " with HOME" : " without HOME"));
+            std::vector<std::string> command = {"env", "-i", "PATH=/usr/bin:/bin",
+                                                "DISPLAY=" + xvfb_.Name()};
+            if (withHome) command.insert(command.end(), {"HOME=" + home, "TMPDIR=" + tmp});
+            if (!withHome) command.push_back("TMPDIR=/nonexistent");
+            command.insert(command.end(), {"strace", "-f", "-ff", "-qq", "-o", traces + "/t", "-e",
+                                           "trace=execve,execveat,fork,vfork,clone,clone3,open,"
+                                           "openat,creat,mkdir,mkdirat,rename,renameat,renameat2,"
+                                           "link,linkat,symlink,symlinkat,unlink,unlinkat,chmod,"
+                                           "fchmodat,truncate,connect",
+                                           SaverBinary(), argument});
+            auto program = std::make_unique<Child>(command);
+            if (argument == std::string("/s")) {
+                program = Painting(std::move(program), xvfb_, 5s);
+                Xdotool("key a");
+            } else if (const std::string window = AboutWindow(xvfb_, *program); !window.empty()) {
+                Xdotool("mousemove --window " + window + " 104 68 click 1");
+            }
+            EXPECT_EQ(program->Wait(5s), "exit 0") << program->Errors();
+            int programs = 0;
+            for (const std::string& name : Entries(traces)) {
+                std::ifstream trace(traces + "/" + name);
+                for (std::string call; std::getline(trace, call);) {
+                    const bool failed = call.find(" = -1 ") != call.npos;
+                    const auto is = [&](const char* what) { return call.find(what) != call.npos; };
+                    programs += is("execve(") || is("execveat(");
+                    EXPECT_FALSE((is("clone") || is("fork(")) && !is("CLONE_THREAD")) << call;
+                    EXPECT_FALSE(
+                        (is("O_WRONLY") || is("O_RDWR") || is("O_CREAT") || is("creat(")) &&
+                        !is("\"/dev/null\""))
+                        << call;
+                    EXPECT_FALSE(!failed && (is("mkdir") || is("rename") || is("link") ||
+                                             is("chmod") || is("truncate")))
+                        << call;  // a directory made, a file renamed, linked, removed or changed
+                    EXPECT_FALSE(!failed && is("connect(") && !is(display.c_str()) &&
+                                 !is("sun_path=@\"digitmosaic."))
+                        << call;
+                }
+                unlink((traces + "/" + name).c_str());
+            }
+            EXPECT_EQ(programs, 1) << "programs executed";
+            EXPECT_TRUE(Entries(home).empty() && Entries(tmp).empty());
+        }
+    }
+    for (const std::string& dir : {home, tmp, traces, base}) rmdir(dir.c_str());
 }
 
 // Each kind shows up in about half of the pictures, independently: ninety seconds is plenty.
