@@ -346,6 +346,7 @@ TEST(InstanceLockTest, OnlyAnInstanceOfTheSameUserCounts) {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    digitmosaic::PrepareToolkitEnvironment();  // the toolkit as the program runs it
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
