@@ -35,13 +35,7 @@ int argc = 1;
 char program[] = "qthost_tests";
 char* argv[] = {program, nullptr};
 
-class AboutRecorder final : public AboutWindowEvents {
-  public:
-    void Command1_Click() override { ++clicks; }
-    int clicks = 0;
-};
-
-class Recorder final : public SaverWindowEvents {
+class Recorder final : public SaverWindowEvents, public AboutWindowEvents {
   public:
     void Form_Load() override {}
     void Form_Click() override { calls += "Click "; }
@@ -51,6 +45,7 @@ class Recorder final : public SaverWindowEvents {
     }
     void Form_MouseMove(int, int, float x, float y) override { moves.emplace_back(x, y); }
     void Form_Unload(bool& cancel) override { calls += "Unload ", cancel = true; }
+    void Command1_Click() override { calls += "OK "; }
     std::string calls;
     std::vector<std::pair<float, float>> moves;
 };
@@ -62,15 +57,14 @@ class QtHostTest : public ::testing::Test {
         window_ = nullptr;
         host_.reset();  // the previous host and its window go first
         host_ = std::make_unique<QtHost>(argc, argv, pacing);
-        host_->OpenWindow(events_);
+        host_->OpenWindow(static_cast<SaverWindowEvents&>(events_));
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             window_ = window_ ? window_ : qobject_cast<SaverWindow*>(widget);
         }
         window_->setWindowState(Qt::WindowNoState);  // full screen would keep the screen's size
         window_->setGeometry(0, 0, width, height);
         QCoreApplication::processEvents();
-        ratio_ = window_->devicePixelRatio();
-        ASSERT_EQ(host_->SaverCanvas()->size(), QSize(width, height) * ratio_);
+        ASSERT_EQ(host_->SaverCanvas()->size(), QSize(width, height) * window_->devicePixelRatio());
     }
     QRgb Pixel(int x, int y) const { return host_->SaverCanvas()->pixel(x, y); }
     // What the window hands to the screen (its backing store), and the canvas as it should look
@@ -88,7 +82,6 @@ class QtHostTest : public ::testing::Test {
     Recorder events_;
     std::unique_ptr<QtHost> host_;
     SaverWindow* window_ = nullptr;
-    qreal ratio_ = 1;
 };
 
 // Every pixel shows the colour of exactly one cell; the cell's column depends only on the
@@ -229,9 +222,9 @@ TEST_F(QtHostTest, PacedPumpsAreARefreshApartAndHandleEventsWhileWaiting) {
 // The notice names the saver, its maker's property, free and not for sale, in three sentences
 // that fit the label whole; OK sits inside the window.
 TEST(AboutWindowTest, ShowsTheWholeNoticeAndAnOkButton) {
-    AboutRecorder events;
+    Recorder events;
     QtHost host(argc, argv);
-    host.OpenWindow(events);
+    host.OpenWindow(static_cast<AboutWindowEvents&>(events));
     QWidget* about = nullptr;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->windowTitle() == "Form2" && widget->isVisible()) about = widget;
@@ -253,7 +246,7 @@ TEST(AboutWindowTest, ShowsTheWholeNoticeAndAnOkButton) {
                 about->rect().contains(ok->geometry()));
     EXPECT_EQ(ok->text(), "OK");
     QTest::mouseClick(const_cast<QPushButton*>(ok), Qt::LeftButton);
-    EXPECT_EQ(events.clicks, 1);
+    EXPECT_EQ(events.calls, "OK ");
     about->close();
 }
 
@@ -282,7 +275,7 @@ TEST(InstanceLockTest, TheRunningSaverAnswersEveryLaterStart) {
     ASSERT_FALSE(host->AnotherInstanceRunning());
     EXPECT_FALSE(host->AnotherInstanceRunning()) << "the holder must not see itself";
     Recorder events;
-    host->OpenWindow(events);
+    host->OpenWindow(static_cast<SaverWindowEvents&>(events));
     for (int start = 0; start < 100; ++start) {
         if (start % 10 == 0) host->PumpEvents();
         ASSERT_TRUE(InstanceLock("digitmosaic", scope).AnotherInstanceRunning()) << start;
