@@ -49,6 +49,10 @@ void FailWithoutDisplay(const std::string& why) { Fail("cannot open a window: " 
 
 void QuietMessages(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
     static QString cause;  // the first complaint: the later ones follow from it
+    // The Wayland client ends the process straight after this warning, past any exit hook.
+    if (!onPurpose && text.startsWith(QLatin1String("The Wayland connection"))) {
+        Fail("lost the connection to the display");
+    }
     if (type != QtFatalMsg) {
         if (cause.isEmpty()) {
             cause = text;

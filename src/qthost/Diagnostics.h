@@ -18,7 +18,9 @@ namespace digitmosaic {
 [[noreturn]] void FailWithoutDisplay(const std::string& why);
 
 // The Qt message handler: prints nothing. A fatal message becomes FailWithoutDisplay with the first
-// complaint the toolkit made, which names the cause ("could not connect to display :1", say).
+// complaint the toolkit made, which names the cause ("could not connect to display :1", say); the
+// Wayland client's warning that its connection broke (it ends the process right after, past any
+// exit hook) becomes the lost-display line.
 void QuietMessages(QtMsgType type, const QMessageLogContext& context, const QString& text);
 
 // Before the toolkit starts: keeps a copy of standard error for the program's own line and points

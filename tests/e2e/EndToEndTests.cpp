@@ -1,5 +1,5 @@
-// The real binary in a private Xvfb, driven with xdotool and read back from screenshots of the
-// root window.
+// The real binary in a private Xvfb, driven with xdotool, read back from screenshots of the root
+// window and, for what it touches on the machine, from strace.
 #include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
 
 #include <fcntl.h>
