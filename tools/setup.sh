@@ -7,7 +7,7 @@ packages=(
     build-essential cmake pkg-config clang-format
     qt6-base-dev libxcb1-dev libx11-dev libxtst-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xdotool fonts-dejavu-core
+    xvfb xdotool fonts-dejavu-core strace
     dpkg-dev file lintian appstream desktop-file-utils groff libxml2-utils gzip
     xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
     xscreensaver

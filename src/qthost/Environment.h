@@ -1,5 +1,6 @@
 // What the process environment tells the host: which display the saver runs on, and whether a
-// screen-saver host (XScreenSaver, MATE) handed it a window to paint in.
+// screen-saver host (XScreenSaver, MATE) handed it a window to paint in; and the environment the
+// toolkit is started in, with its optional services switched off.
 #pragma once
 
 #include <cstdint>
@@ -21,5 +22,18 @@ std::optional<std::uint32_t> ParseWindowId(const std::string& text);
 // Names the place the saver runs in, for the instance lock: the display (":1" and ":1.0" are
 // the same one), the Wayland display, and the host's window if there is one.
 std::string InstanceScope(const HostWindowRequest& hostWindow);
+
+// Why no window can be opened, or empty when a display can be tried: DISPLAY, a Wayland display
+// that can be found (an absolute WAYLAND_DISPLAY, or one in XDG_RUNTIME_DIR), or a platform named
+// by QT_QPA_PLATFORM.
+std::string MissingDisplay();
+
+// Sets this process's environment, before the application object exists, so that the toolkit
+// writes no file or directory, starts no program and opens no socket but the display's: no session
+// bus (D-Bus would start a daemon when none runs; the accessibility bridge, the desktop portal and
+// the global menu all go through it), no input-method daemon, no OpenGL (drivers keep caches on
+// disk), no platform-theme plugins (they load whole desktop toolkits), and a runtime directory that
+// exists, so that the toolkit makes none. Nothing on screen changes: the saver uses none of these.
+void PrepareToolkitEnvironment();
 
 }  // namespace digitmosaic

@@ -5,16 +5,18 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+
+#include "qthost/Diagnostics.h"
 
 namespace digitmosaic {
 
 namespace {
 
 [[noreturn]] void Refuse(std::uint32_t id, const char* why) {
-    std::fprintf(stderr, "digitmosaic: XSCREENSAVER_WINDOW 0x%x %s\n", static_cast<unsigned>(id),
-                 why);
-    std::fflush(stderr);
-    std::_Exit(1);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(id));
+    Fail(std::string("XSCREENSAVER_WINDOW ") + hex + " " + why);
 }
 
 template <typename Reply>

@@ -61,16 +61,33 @@ bool InstanceLock::AnotherInstanceRunning() {
     if (listener_ >= 0) {
         return false;
     }
+    // An abstract name belongs to whoever binds it first, of any user. Where another user's
+    // process holds one, ours go on to the next, all in the same order, so they still meet.
+    constexpr int kNames = 8;
+    for (int i = 0; i < kNames; ++i) {
+        switch (Claim(i == 0 ? address_ : address_ + "#" + std::to_string(i))) {
+            case Claimed:
+                return false;
+            case HeldByUs:
+                return true;
+            case HeldByOther:
+                break;
+        }
+    }
+    return false;  // every name taken by others: better to run than never to
+}
+
+InstanceLock::Outcome InstanceLock::Claim(const std::string& name) {
     sockaddr_un addr{};
-    const socklen_t length = AbstractAddress(address_, addr);
+    const socklen_t length = AbstractAddress(name, addr);
     // A name bound but never listened on (by some other program) must not keep the saver from
-    // running: after this long without an answer the name counts as free.
+    // running: after this long without an answer it counts as another's.
     constexpr auto kPatience = std::chrono::milliseconds(250);
     const auto giveUp = std::chrono::steady_clock::now() + kPatience;
     for (;;) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0) {
-            return false;
+            return Claimed;  // no lock to be had: run
         }
         if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), length) == 0) {
             if (listen(fd, 16) == 0) {
@@ -78,23 +95,23 @@ bool InstanceLock::AnotherInstanceRunning() {
             } else {
                 close(fd);
             }
-            return false;
+            return Claimed;
         }
         const bool inUse = errno == EADDRINUSE;
         close(fd);
         if (!inUse) {
-            return false;
+            return Claimed;
         }
         switch (AskHolder(addr, length, getuid())) {
             case Holder::OfThisUser:
-                return true;
+                return HeldByUs;
             case Holder::OfAnotherUser:
-                return false;
+                return HeldByOther;
             case Holder::NotListening:
                 break;
         }
         if (std::chrono::steady_clock::now() >= giveUp) {
-            return false;
+            return HeldByOther;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -2,7 +2,7 @@
 // the program, the user and the place it runs in (a display, or a host's window): the kernel
 // releases it when the process ends, however it ends, and nothing is written to disk. A later
 // instance finds the name taken and asks the holder's credentials, so only an instance of the
-// same user counts.
+// same user counts, and a name another user took only sends ours on to the next one.
 #pragma once
 
 #include <string>
@@ -27,7 +27,13 @@ class InstanceLock {
     int ListeningSocket() const { return listener_; }
     void AcceptPending() const;
 
+    // The abstract socket name claimed first (without its leading NUL byte).
+    const std::string& Name() const { return address_; }
+
   private:
+    enum Outcome { Claimed, HeldByUs, HeldByOther };
+    Outcome Claim(const std::string& name);
+
     std::string address_;
     int listener_ = -1;
 };

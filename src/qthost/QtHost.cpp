@@ -17,6 +17,7 @@
 
 #include "host/RandomUnit.h"
 #include "qthost/AboutWindow.h"
+#include "qthost/Diagnostics.h"
 #include "qthost/Environment.h"
 #include "qthost/ForeignWindow.h"
 #include "qthost/SaverWindow.h"
@@ -24,40 +25,6 @@
 namespace digitmosaic {
 
 namespace {
-
-// Ends the saver before it shows anything, for a host window it cannot use.
-[[noreturn]] void RefuseHostWindow(const std::string& why) {
-    std::fprintf(stderr, "digitmosaic: %s\n", why.c_str());
-    std::fflush(stderr);
-    std::_Exit(1);
-}
-
-[[noreturn]] void FailWithoutDisplay(const char* why) {
-    std::fprintf(stderr, "digitmosaic: cannot open a window: %s\n", why);
-    std::fflush(stderr);
-    std::_Exit(1);
-}
-
-// The program prints nothing in normal use. A fatal toolkit message means the display could not
-// be used: it becomes one line and status 1 instead of an abort, naming the cause the toolkit
-// gave first ("could not connect to display :1", say).
-void QuietMessages(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
-    static QString cause;  // the first complaint: the later ones follow from it
-    if (type != QtFatalMsg) {
-        if (cause.isEmpty()) {
-            cause = text;
-        }
-        return;
-    }
-    const QString line = (cause.isEmpty() ? text : cause).section(QLatin1Char('\n'), 0, 0);
-    FailWithoutDisplay(line.toLocal8Bit().constData());
-}
-
-bool HasDisplay() {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-}
 
 std::string JoinArguments(int argc, char** argv) {
     std::string joined;
@@ -91,13 +58,16 @@ void QtHost::StartGui() {
     }
     guiStarted_ = true;
     if (!QCoreApplication::instance()) {
-        if (!HasDisplay()) {
-            FailWithoutDisplay("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+        if (const std::string why = MissingDisplay(); !why.empty()) {
+            FailWithoutDisplay(why);
         }
+        PrepareToolkitEnvironment();
+        SilenceToolkitOutput();
         app_ = std::make_unique<QApplication>(argc_, argv_);
-        QApplication::setApplicationName(QStringLiteral("Digit Mosaic"));
-        QApplication::setApplicationVersion(QStringLiteral("1.00"));
+        ReportUnplannedExits();
     }
+    QApplication::setApplicationName(QStringLiteral("Digit Mosaic"));
+    QApplication::setApplicationVersion(QStringLiteral("1.00"));
     wake_ = std::make_unique<QTimer>();
     wake_->setSingleShot(true);
     wake_->setTimerType(Qt::PreciseTimer);
@@ -256,12 +226,11 @@ void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
     saverEvents_ = &events;
     if (hostWindow_.given) {
         if (!hostWindow_.id) {
-            RefuseHostWindow("XSCREENSAVER_WINDOW is not a window id: \"" + hostWindow_.text +
-                             "\"");
+            Fail("XSCREENSAVER_WINDOW is not a window id: \"" + hostWindow_.text + "\"");
         }
         auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
         if (!x11) {
-            RefuseHostWindow("XSCREENSAVER_WINDOW names an X window, but the display is not X11");
+            Fail("XSCREENSAVER_WINDOW names an X window, but the display is not X11");
         }
         foreignWindow_ =
             std::make_unique<ForeignWindow>(events, x11->connection(), *hostWindow_.id);

@@ -121,7 +121,6 @@ QImage SaverWindow::Picture() {
     if (!handle() || store_.size().isEmpty()) {
         return {};
     }
-    Present();
     store_.beginPaint(QRegion());
     const QImage* image = StoreImage();
     QImage picture = image ? image->copy() : QImage();

@@ -28,7 +28,7 @@ class SaverWindow final : public QWindow {
     // Puts on screen what was drawn since the last call.
     void Present();
 
-    // A copy of the picture as the window holds it, in device pixels.
+    // A copy of the picture the window shows (up to the last Present), in device pixels.
     QImage Picture();
 
   protected:

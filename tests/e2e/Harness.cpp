@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
 
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -134,6 +135,37 @@ XServer::XServer(std::vector<std::string> command, std::chrono::milliseconds tim
 XServer::~XServer() {
     if (display_) XCloseDisplay(display_);
     server_.reset();  // by its process id
+}
+
+void XServer::Kill() {
+    if (display_) XCloseDisplay(display_);
+    display_ = nullptr;
+    if (server_) kill(server_->Pid(), SIGKILL), server_->Wait(2s);
+}
+
+void XServer::WatchMapsAndBells() {
+    int opcode = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+    if (!display_ || !XkbQueryExtension(display_, &opcode, &bellEvent_, &error, &major, &minor)) {
+        ADD_FAILURE() << "no XKB on " << name_;
+        return;
+    }
+    XkbSelectEvents(display_, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
+    XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
+    XSync(display_, False);
+}
+
+std::string XServer::MapsAndBells() {
+    if (!display_) return {};
+    XSync(display_, False);
+    while (XPending(display_) > 0) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type == MapNotify) noted_ += noted_.empty() ? "map" : " map";
+        if (event.type == bellEvent_ &&
+            reinterpret_cast<XkbAnyEvent*>(&event)->xkb_type == XkbBellNotify)
+            noted_ += noted_.empty() ? "bell" : " bell";
+    }
+    return noted_;
 }
 
 Image XServer::Screenshot(int left, int top, int width, int height) const {

@@ -101,10 +101,19 @@ class XServer {
                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
     std::string Xdotool(const std::string& args) const { return Run("xdotool " + args); }
 
+    // Ends the server at once (SIGKILL), as a crash would; the test's own connection goes first.
+    void Kill();
+    // From now on notes top-level windows being mapped ("map") and bells rung ("bell");
+    // MapsAndBells returns what came so far, in the server's order, separated by spaces.
+    void WatchMapsAndBells();
+    std::string MapsAndBells();
+
   private:
     std::string name_;
     std::unique_ptr<Child> server_;
     _XDisplay* display_ = nullptr;
+    int bellEvent_ = -1;  // the XKB extension's event code
+    std::string noted_;
 };
 
 // The saver's binary under test: DIGITMOSAIC_BINARY from the environment when set (an installed

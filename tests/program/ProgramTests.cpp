@@ -1,6 +1,7 @@
 // The program code (start-up, saver window, picture loop, painter, colours, spiral) on a fake host.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -63,12 +64,28 @@ class FakeHost final : public HostServices {
     }
 };
 
+// The random draws of one picture by name, in the order the loop takes them, then its ten palette
+// colours.
+struct Draws {
+    float base = 0, height = 0, average = 0, spiral = 0, first = 0, palette = 0;
+    static Draws Every(float value) { return {value, value, value, value, value, value}; }
+};
+constexpr float kBelowHalf = 0.49999997F;  // the largest single below one half
+constexpr float kBelowOne = 0.99999994F;   // the largest random unit
+
 struct Program {
     FakeHost host;
     PictureState state;
     form1 saver{host, state};
     about aboutBox{host};
     bool cancel = false;
+    void Script(std::initializer_list<Draws> pictures) {
+        for (const Draws& d : pictures) {
+            host.randoms.insert(host.randoms.end(),
+                                {d.base, d.height, d.average, d.spiral, d.first});
+            host.randoms.insert(host.randoms.end(), 10, d.palette);
+        }
+    }
     // Runs program code until it returns or ends the program; returns the host's log.
     std::string Run(const std::function<void()>& code) try {
         code();
@@ -100,7 +117,7 @@ TEST(Main, EndsAtOnceUnlessExactlyConfigureOrRun) {
 // The pointer goes to the screen's twips as pixels; then the saver loads and paints until a key.
 TEST(Main, RunParksThePointerThenLoadsTheSaver) {
     Program p;
-    p.host.randoms.assign(15, 0.75F);  // base 8, 282 x 235, raster, digit colours
+    p.Script({Draws::Every(0.75F)});  // base 8, 282 x 235, raster, digit colours
     p.host.onPump = [&] { p.saver.Form_KeyDown(0, 0); };
     EXPECT_EQ(p.Main("/s"),
               "SetCursorPos(28800,16200) OpenWindow(saver) ShowWindow(saver) SeedRandom(4321.25) "
@@ -123,7 +140,8 @@ TEST(Form1, TheThirdMouseMoveEndsUnlessAtTheScreenSizeInTwips) {
         Program p;
         p.saver.Form_MouseMove(0, 0, 3, 4);
         p.saver.Form_MouseMove(0, 0, 0, 0);
-        EXPECT_EQ(p.Run([&] { p.saver.Form_MouseMove(0, 0, x, y); }), ends ? kSaverEnds : "");
+        EXPECT_EQ(p.Run([&] { p.saver.Form_MouseMove(0, 0, x, y); }), ends ? kSaverEnds : "")
+            << x << ", " << y;
     }
 }
 
@@ -135,25 +153,35 @@ std::string Painted(int width, int height, int rows) {
     return log.str();
 }
 
-// The cells in order as runs, each "x,y:" then its steps as R(ight), L(eft), U(p) or D(own).
+// The cells in order as straight runs: "x,y:" where the route starts or jumps, then each run as
+// its direction, R(ight), L(eft), U(p) or D(own), and its length ("20,20: R8 U1 L9").
 std::string Route(const auto& cells) {
     std::ostringstream route;
+    char run = 0;
+    int length = 0;
+    const auto endRun = [&] {
+        if (length) route << ' ' << run << length;
+        length = 0;
+    };
     for (double x = -2, y = -2; const auto& cell : cells) {
         const double dx = cell[0] - std::exchange(x, cell[0]);
         const double dy = cell[1] - std::exchange(y, cell[1]);
-        const bool step = std::abs(dx) + std::abs(dy) == 1;
-        if (step) route << "?U?L?R?D?"[int(3 * dy + dx + 4)];
-        if (!step) route << ' ' << x << ',' << y << ':';
+        const char direction =
+            std::abs(dx) + std::abs(dy) == 1 ? "?U?L?R?D?"[int(3 * dy + dx + 4)] : 0;
+        if (direction != run) endRun();
+        if (!direction) route << (route.tellp() ? " " : "") << x << ',' << y << ':';
+        run = direction, length += direction != 0;
     }
-    return route.str().substr(1);
+    endRun();
+    return route.str();
 }
 
 // One picture each, at the bottom and the top of every range. Digits left waiting by an earlier
 // picture do not carry over: 1920 numbers, one per cell, or 107042 digits of five-digit ones.
 TEST(PictureLoop, DrawsEachRangeFromItsBottomToItsTop) {
     Program low, high;
-    low.host.randoms.assign(15, 0);
-    high.host.randoms.assign(15, 0.99999994F);
+    low.Script({Draws::Every(0)});
+    high.Script({Draws::Every(kBelowOne)});
     low.state = high.state = {.Running = true, .DigitCount = 3, .Digits = {7, 7, 7}};
     const auto parameters = [](const PictureState& s) {
         return std::tuple(s.NumberBase, s.GridHeight, s.GridWidth, s.AverageMode, s.SpiralMode,
@@ -163,26 +191,31 @@ TEST(PictureLoop, DrawsEachRangeFromItsBottomToItsTop) {
     EXPECT_EQ(high.Loop(), Painted(358, 299, 299));
     EXPECT_EQ(parameters(low.state), std::tuple(2, 40, 48, true, true, 1 + 1920, 0));
     EXPECT_EQ(parameters(high.state), std::tuple(10, 299, 358, false, false, 41409, 16777215));
-    // From the middle: right 8, up 1, left 9, down 2, right 10, up 3.
-    EXPECT_TRUE(Route(low.host.boxes).starts_with("20,20:RRRRRRRRULLLLLLLLLDDRRRRRRRRRRUUU"));
+    EXPECT_TRUE(Route(low.host.boxes).starts_with("20,20: R8 U1 L9 D2 R10 U3 L11 "));
     EXPECT_EQ(high.host.boxes.at(0), (Box{0, 0, 1, 1, 16777215}));
-    Program middle;  // each switch turns at exactly one half
-    middle.host.randoms = {0, 0, 0.5F, 0.49999997F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    Program middle;  // each switch turns at exactly one half, probed from both sides
+    middle.Script(
+        {{.average = 0.5F, .spiral = kBelowHalf}, {.average = kBelowHalf, .spiral = 0.5F}});
     middle.state.Running = true;
+    std::vector<std::pair<bool, bool>> switches;  // average, spiral, as each picture was painted
+    middle.host.onPump = [&] {
+        const std::pair now(middle.state.AverageMode, middle.state.SpiralMode);
+        if (switches.empty() || switches.back() != now) switches.push_back(now);
+    };
     middle.Loop();
-    EXPECT_EQ(std::pair(middle.state.AverageMode, middle.state.SpiralMode), std::pair(false, true));
+    EXPECT_EQ(switches, (std::vector<std::pair<bool, bool>>{{false, true}, {true, false}}));
 }
 
 TEST(DrawPicture, RasterPaintsRowByRowAndStopsWhenRunningIsClearedDuringAPump) {
     for (const auto& [rows, route] : std::vector<std::pair<int, std::string>>{
-             {3, "0,0:RRR 0,1:RRR 0,2:RRR"}, {2, "0,0:RRR 0,1:RRR"}}) {
+             {3, "0,0: R3 0,1: R3 0,2: R3"}, {2, "0,0: R3 0,1: R3"}}) {
         Program p;
-        p.host.randoms.resize(10);
+        p.host.randoms.assign(10, 0);  // the palette
         p.state = {
             .Running = true, .NumberBase = 10, .GridHeight = 3, .GridWidth = 4, .NextNumber = 1};
         p.host.onPump = [&] { p.state.Running = p.host.boxes.size() < 4U * rows; };
-        EXPECT_EQ(p.Run([&] { DrawPicture(p.state, p.host); }), Painted(4, 3, rows));
-        EXPECT_EQ(Route(p.host.boxes), route);
+        EXPECT_EQ(p.Run([&] { DrawPicture(p.state, p.host); }), Painted(4, 3, rows)) << rows;
+        EXPECT_EQ(Route(p.host.boxes), route) << rows;
     }
 }
 
@@ -194,6 +227,7 @@ TEST(DigitColors, FollowTheDigitsOfConsecutiveNumbers) {
              {10, 98, "98991", 101, 2}, {2, 1, "110111001011101111000", 9, 0}}) {
         PictureState s{.NumberBase = std::int16_t(base), .NextNumber = start};
         s.Palette = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+        SCOPED_TRACE(testing::Message() << "base " << base << " from " << start);
         for (const char digit : digits) EXPECT_EQ(NextDigitColor(s), 10 + digit - '0');
         EXPECT_EQ(std::tuple(s.NextNumber, s.DigitCount), std::tuple(next, waiting));
     }
@@ -212,19 +246,21 @@ TEST(Spiral, WalksOutwardsAndCoversEveryGridOfTheProgramOnce) {
     PictureState s{.GridHeight = 3, .GridWidth = 5};
     std::vector<std::array<int, 2>> cells;
     for (StartSpiral(s); cells.size() < 15; StepSpiral(s)) cells.push_back({s.CellX, s.CellY});
-    EXPECT_EQ(Route(cells), "1,1:RRULLLDDRRRRUU");
+    EXPECT_EQ(Route(cells), "1,1: R2 U1 L3 D2 R4 U2");
     for (int height = 40; height <= 299; ++height) {
-        Program p;
-        p.host.randoms = {0, (height - 39.5F) / 260, .9F, .1F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        p.state.Running = true;
         const int width = 6 * height / 5;
+        SCOPED_TRACE(testing::Message() << width << " x " << height);
+        Program p;
+        p.Script({{.height = (height - 39.5F) / 260, .average = .9F, .spiral = .1F}});
+        p.state.Running = true;
         ASSERT_EQ(p.Loop(), Painted(width, height, height));
-        ASSERT_EQ(Route(p.host.boxes).find(' '), std::string::npos) << height;
+        const std::string route = Route(p.host.boxes);
+        ASSERT_EQ(std::count(route.begin(), route.end(), ':'), 1) << "the walk jumps";
         std::set<std::pair<double, double>> inside;
         for (const Box& b : p.host.boxes) {
             if (b[0] >= 0 && b[0] < width && b[1] >= 0 && b[1] < height) inside.emplace(b[0], b[1]);
         }
-        ASSERT_EQ(inside.size(), std::size_t(width * height)) << height;
+        ASSERT_EQ(inside.size(), std::size_t(width * height));
     }
 }
 

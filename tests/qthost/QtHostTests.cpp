@@ -1,15 +1,29 @@
-// The Qt host on Qt's offscreen platform: cells tile the canvas exactly in their colours and are
-// clipped to it, mouse positions come back in logical units, PumpEvents delivers pending events
-// and paces itself to the screen, and the instance lock answers however often it is asked.
+// The Qt host on Qt's offscreen platform (also run at device pixel ratio 2): the window's picture
+// starts black, cells tile it exactly in their colours, are clipped to it and reach it at the next
+// pump; mouse positions come back in logical units, the screen in twips; PumpEvents delivers
+// pending events and paces itself to the screen; the about window shows its whole notice; and the
+// instance lock counts only the user's own savers, however often and however early it is asked.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <thread>
 
+#include "qthost/Environment.h"
 #include "qthost/InstanceLock.h"
 #include "qthost/QtHost.h"
 #include "qthost/SaverWindow.h"
@@ -21,7 +35,7 @@ int argc = 1;
 char program[] = "qthost_tests";
 char* argv[] = {program, nullptr};
 
-class Recorder final : public SaverWindowEvents {
+class Recorder final : public SaverWindowEvents, public AboutWindowEvents {
   public:
     void Form_Load() override {}
     void Form_Click() override { calls += "Click "; }
@@ -31,23 +45,26 @@ class Recorder final : public SaverWindowEvents {
     }
     void Form_MouseMove(int, int, float x, float y) override { moves.emplace_back(x, y); }
     void Form_Unload(bool& cancel) override { calls += "Unload ", cancel = true; }
+    void Command1_Click() override { calls += "OK "; }
     std::string calls;
     std::vector<std::pair<float, float>> moves;
 };
 
 class QtHostTest : public ::testing::Test {
   protected:
+    // The saver window at the given size in logical pixels; its picture has the device's pixels.
     void Open(int width, int height, QtHost::Pacing pacing = QtHost::Pacing::Unpaced) {
         window_ = nullptr;
         host_.reset();  // the previous host and its window go first
         host_ = std::make_unique<QtHost>(argc, argv, pacing);
-        host_->OpenWindow(events_);
+        host_->OpenWindow(static_cast<SaverWindowEvents&>(events_));
         window_ = host_->SaverWindows().at(0);
         window_->setWindowState(Qt::WindowNoState);  // full screen would keep the screen's size
         window_->setGeometry(0, 0, width, height);
         QCoreApplication::processEvents();
-        ASSERT_EQ(Picture().size(), QSize(width, height));
+        ASSERT_EQ(Picture().size(), QSize(width, height) * window_->devicePixelRatio());
     }
+    // What the window shows: what the pumps so far have put there.
     QImage Picture() const { return host_->SaverPictures().at(0); }
 
     Recorder events_;
@@ -64,16 +81,20 @@ TEST_F(QtHostTest, CellsTileTheCanvasExactly) {
                             {175, 146, 1366, 768},
                             {49, 41, 641, 479},
                             {358, 299, 358, 299}};
-    for (const auto& [columns, rows, width, height] : grids) {
-        Open(width, height);
+    for (const auto& [columns, rows, logicalWidth, logicalHeight] : grids) {
+        SCOPED_TRACE(testing::Message() << columns << " x " << rows << " cells on " << logicalWidth
+                                        << " x " << logicalHeight);
+        Open(logicalWidth, logicalHeight);
         host_->SetLogicalScale(0, 0, columns, rows);
         for (int row = 0; row < rows; ++row) {
             for (int col = 0; col < columns; ++col) {
                 host_->DrawBox(float(col), float(row), 1, 1, col + 512 * (row + 1));
             }
         }
-        // The cell a pixel shows, as (column, row); black gives row -1.
+        host_->PumpEvents();
         const QImage picture = Picture();
+        const int width = picture.width(), height = picture.height();
+        // The cell a pixel shows, as (column, row); black gives row -1.
         const auto cell = [&picture](int x, int y) {
             const QRgb c = picture.pixel(x, y);
             const int packed = PackRgb(qRed(c), qGreen(c), qBlue(c));
@@ -96,30 +117,71 @@ TEST_F(QtHostTest, CellsTileTheCanvasExactly) {
     }
 }
 
-TEST_F(QtHostTest, BoxesBeyondTheGridAreClippedToTheCanvas) {
+// The picture starts black; boxes beyond the grid leave it as it was.
+TEST_F(QtHostTest, ThePictureStartsBlackAndBoxesBeyondTheGridAreClippedToIt) {
     Open(200, 100);
-    host_->SetLogicalScale(0, 0, 20, 10);
     const QImage before = Picture();
+    QImage black(before.size(), QImage::Format_RGB32);
+    black.fill(Qt::black);
+    EXPECT_EQ(before.convertToFormat(QImage::Format_RGB32), black);
+    host_->SetLogicalScale(0, 0, 20, 10);
     for (const auto& [x, y] : {std::pair{-3.F, 2.F}, {25.F, 2.F}, {2.F, -40.F}, {2.F, 1e9F}}) {
         host_->DrawBox(x, y, 1, 1, PackRgb(255, 0, 0));
     }
+    host_->PumpEvents();
     EXPECT_EQ(Picture(), before);
     host_->DrawBox(-1, 9, 2, 5, PackRgb(0, 0, 255));  // over the bottom-left corner
+    host_->PumpEvents();
     const QImage after = Picture();
-    EXPECT_EQ(after.pixel(0, 99), qRgb(0, 0, 255));
-    EXPECT_EQ(after.pixel(9, 90), qRgb(0, 0, 255));
-    EXPECT_EQ(after.pixel(10, 99), before.pixel(10, 99));
+    const int cellWidth = before.width() / 20, height = before.height();
+    EXPECT_EQ(after.pixel(0, height - 1), qRgb(0, 0, 255));
+    EXPECT_EQ(after.pixel(cellWidth - 1, height * 9 / 10), qRgb(0, 0, 255));
+    EXPECT_EQ(after.pixel(cellWidth, height - 1), before.pixel(cellWidth, height - 1));
+}
+
+// Every pump puts in the picture all that was drawn since the last: rows, spiral rings, scattered
+// cells, each 5 x 5 logical pixels.
+TEST_F(QtHostTest, EveryPumpPresentsAllCellsDrawnSinceTheLast) {
+    Open(240, 200);
+    host_->SetLogicalScale(0, 0, 48, 40);
+    QImage expected = Picture().convertToFormat(QImage::Format_RGB32);
+    const qreal ratio = window_->devicePixelRatio();
+    std::mt19937 scatter(7);
+    for (int pump = 0; pump < 6; ++pump) {
+        QPainter painter(&expected);
+        for (int i = 0; i < 60; ++i) {  // a row, a ring's sides, and cells anywhere
+            const int x = pump % 2 ? 20 + i % 9 : int(scatter() % 48);
+            const int y = pump % 2 ? 20 - i / 9 : pump == 0 ? 3 : int(scatter() % 40);
+            host_->DrawBox(float(x), float(y), 1, 1, PackRgb(40 * pump, 4 * i, 255 - i));
+            painter.fillRect(QRectF(x * 5 * ratio, y * 5 * ratio, 5 * ratio, 5 * ratio),
+                             QColor(40 * pump, 4 * i, 255 - i));
+        }
+        painter.end();
+        host_->PumpEvents();
+        ASSERT_EQ(Picture().convertToFormat(QImage::Format_RGB32), expected)
+            << "after pump " << pump;
+    }
 }
 
 TEST_F(QtHostTest, MousePositionsArriveInTwipsThenInLogicalUnits) {
-    Open(800, 600);
-    QTest::mouseMove(window_, QPoint(400, 300));
+    Open(400, 300);
+    QTest::mouseMove(window_, QPoint(200, 150));
     host_->SetLogicalScale(0, 0, 48, 40);
-    QTest::mouseMove(window_, QPoint(200, 450));
+    QTest::mouseMove(window_, QPoint(100, 225));
     ASSERT_EQ(events_.moves.size(), 2U);
     EXPECT_FLOAT_EQ(events_.moves[0].first,
-                    400.F * 1440.F / float(window_->screen()->logicalDotsPerInchX()));
+                    200.F * 1440.F / float(window_->screen()->logicalDotsPerInchX()));
     EXPECT_EQ(events_.moves[1], std::pair(12.F, 30.F));
+}
+
+// 15 twips to a pixel at 96 dots per inch; and the host gives the program its name and version.
+TEST_F(QtHostTest, TheScreenMeasuresInTwipsAndTheProgramIsVersionOneZeroZero) {
+    Open(200, 100);
+    const QScreen* screen = window_->screen();
+    ASSERT_EQ(screen->logicalDotsPerInchX(), 96);
+    EXPECT_EQ(host_->ScreenWidthTwips(), 15.F * float(screen->geometry().width()));
+    EXPECT_EQ(host_->ScreenHeightTwips(), 15.F * float(screen->geometry().height()));
+    EXPECT_EQ(QCoreApplication::applicationVersion(), "1.00");
 }
 
 TEST_F(QtHostTest, PumpDeliversPendingKeyMouseAndCloseEvents) {
@@ -133,40 +195,151 @@ TEST_F(QtHostTest, PumpDeliversPendingKeyMouseAndCloseEvents) {
     EXPECT_EQ(events_.calls, "Key Down2 Unload ");
 }
 
+// A pump returns one refresh after the last, not earlier and not a refresh later (the median of
+// ten, so that a busy machine does not decide), and handles the events that come meanwhile.
 TEST_F(QtHostTest, PacedPumpsAreARefreshApartAndHandleEventsWhileWaiting) {
     Open(200, 100, QtHost::Pacing::ToDisplay);
     const double hertz =
         window_->screen()->refreshRate() > 0 ? window_->screen()->refreshRate() : 60;
+    const std::chrono::duration<double> refresh(1 / hertz);
     host_->PumpEvents();
-    const auto start = std::chrono::steady_clock::now();
     QTimer::singleShot(2, [this] {
         QCoreApplication::postEvent(window_, new QKeyEvent(QEvent::KeyPress, Qt::Key_B, {}));
     });
-    host_->PumpEvents();
-    EXPECT_EQ(events_.calls, "Key ");  // arrived during the wait, handled before the pump returned
-    for (int i = 0; i < 4; ++i) host_->PumpEvents();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::duration<double>(5 / hertz));
+    std::vector<std::chrono::duration<double>> gaps;
+    for (auto last = std::chrono::steady_clock::now(); gaps.size() < 10;) {
+        host_->PumpEvents();
+        const auto now = std::chrono::steady_clock::now();
+        gaps.push_back(now - last);
+        last = now;
+    }
+    EXPECT_EQ(events_.calls, "Key ");  // came during the first wait, handled within it
+    EXPECT_GE(*std::min_element(gaps.begin(), gaps.end()), refresh * 0.9);
+    std::nth_element(gaps.begin(), gaps.begin() + 5, gaps.end());
+    EXPECT_LT(gaps[5], refresh * 1.5);
 }
 
-TEST(InstanceLockTest, LaterClaimsSeeTheHolderHoweverOftenTheyAsk) {
-    const std::string name = "digitmosaic-test-" + std::to_string(getpid());
-    {
-        InstanceLock holder(name);
-        ASSERT_FALSE(holder.AnotherInstanceRunning());
-        EXPECT_FALSE(holder.AnotherInstanceRunning()) << "the holder must not see itself";
-        for (int i = 0; i < 100; ++i) {  // more than the listen backlog
-            if (i % 10 == 0) holder.AcceptPending();
-            ASSERT_TRUE(InstanceLock(name).AnotherInstanceRunning()) << "query " << i;
-        }
+// The notice names the saver, its maker's property, free and not for sale, in three sentences
+// that fit the label whole; OK sits inside the window.
+TEST(AboutWindowTest, ShowsTheWholeNoticeAndAnOkButton) {
+    Recorder events;
+    QtHost host(argc, argv);
+    host.OpenWindow(static_cast<AboutWindowEvents&>(events));
+    QWidget* about = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->windowTitle() == "Form2" && widget->isVisible()) about = widget;
     }
-    EXPECT_FALSE(InstanceLock(name).AnotherInstanceRunning()) << "released with its holder";
+    ASSERT_NE(about, nullptr);
+    const auto* label = about->findChild<QLabel*>();
+    const auto* ok = about->findChild<QPushButton*>();
+    ASSERT_TRUE(label && ok);
+    const QString notice = label->text();
+    EXPECT_EQ(notice.size(), 110);
+    EXPECT_EQ(notice.count(QLatin1String(". ")) + notice.endsWith('.'), 3) << notice.toStdString();
+    for (const char* words : {"Digit Mosaic", "property", "free", "not for sale"})
+        EXPECT_TRUE(notice.contains(QLatin1String(words))) << words;
+    const QRect needed = QFontMetrics(label->font())
+                             .boundingRect(label->contentsRect(),
+                                           Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop, notice);
+    EXPECT_TRUE(label->contentsRect().contains(needed)) << "the notice is cut";
+    EXPECT_TRUE(about->rect().contains(label->geometry()) &&
+                about->rect().contains(ok->geometry()));
+    EXPECT_EQ(ok->text(), "OK");
+    QTest::mouseClick(const_cast<QPushButton*>(ok), Qt::LeftButton);
+    EXPECT_EQ(events.calls, "OK ");
+    about->close();
+}
+
+// The instance lock on its own, under names of this test process.
+std::string LockName(const char* what) {
+    return "digitmosaic-test-" + std::to_string(getpid()) + "-" + what;
+}
+
+// A socket bound to an abstract name, as any program can bind one.
+int BindAbstract(const std::string& name) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path + 1, name.data(), std::min(name.size(), sizeof addr.sun_path - 1));
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 +
+                                  std::min(name.size(), sizeof addr.sun_path - 1));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    return bind(fd, reinterpret_cast<const sockaddr*>(&addr), length) == 0 ? fd : (close(fd), -1);
+}
+
+// The running saver's host answers every later start, many more than the listen backlog, and
+// the name is free again once the saver is gone.
+TEST(InstanceLockTest, TheRunningSaverAnswersEveryLaterStart) {
+    qputenv("DISPLAY", ":test" + QByteArray::number(getpid()));  // a place of this test's own
+    const std::string scope = InstanceScope(HostWindowFromEnvironment());
+    auto host = std::make_unique<QtHost>(argc, argv, QtHost::Pacing::Unpaced);
+    ASSERT_FALSE(host->AnotherInstanceRunning());
+    EXPECT_FALSE(host->AnotherInstanceRunning()) << "the holder must not see itself";
+    Recorder events;
+    host->OpenWindow(static_cast<SaverWindowEvents&>(events));
+    for (int start = 0; start < 100; ++start) {
+        if (start % 10 == 0) host->PumpEvents();
+        ASSERT_TRUE(InstanceLock("digitmosaic", scope).AnotherInstanceRunning()) << start;
+    }
+    host.reset();
+    EXPECT_FALSE(InstanceLock("digitmosaic", scope).AnotherInstanceRunning()) << "not released";
+    qunsetenv("DISPLAY");
+}
+
+// A start that finds the name bound but not yet listened on waits for the listen; a name that is
+// never listened on does not keep the saver from running, and that saver then counts.
+TEST(InstanceLockTest, ANameBoundButNotYetListenedOnCountsOnceItListens) {
+    const int early = BindAbstract(InstanceLock(LockName("early")).Name());
+    ASSERT_GE(early, 0);
+    std::thread listenSoon([early] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        listen(early, 4);
+    });
+    EXPECT_TRUE(InstanceLock(LockName("early")).AnotherInstanceRunning());
+    listenSoon.join();
+    const int never = BindAbstract(InstanceLock(LockName("never")).Name());
+    ASSERT_GE(never, 0);
+    InstanceLock first(LockName("never"));
+    EXPECT_FALSE(first.AnotherInstanceRunning());
+    EXPECT_TRUE(InstanceLock(LockName("never")).AnotherInstanceRunning());
+    close(early), close(never);
+}
+
+// Another user's saver in the same place does not count, nor does another user's process that
+// took our very name; our own saver still does.
+TEST(InstanceLockTest, OnlyAnInstanceOfTheSameUserCounts) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to hold names as another user";
+    const std::string name = LockName("users"), ours = InstanceLock(name).Name();
+    int ready[2], done[2];
+    ASSERT_EQ(pipe(ready) | pipe(done), 0);
+    const pid_t other = fork();
+    if (other == 0) {  // user 65534 ("nobody") until the test closes its end of done
+        char byte = 0;
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(1);
+        InstanceLock theirs(name);
+        const bool held = !theirs.AnotherInstanceRunning();
+        const int squatter = BindAbstract(ours);  // unless their saver sits there already
+        if (held && (squatter < 0 || listen(squatter, 4) == 0) && write(ready[1], &byte, 1) == 1) {
+            close(done[1]);
+            [[maybe_unused]] const auto end = read(done[0], &byte, 1);
+        }
+        _exit(0);
+    }
+    close(ready[1]), close(done[0]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1) << "the other user's holder did not start";
+    InstanceLock first(name);
+    EXPECT_FALSE(first.AnotherInstanceRunning()) << "another user's holder counted";
+    EXPECT_TRUE(InstanceLock(name).AnotherInstanceRunning()) << "our own holder was not seen";
+    close(done[1]), close(ready[0]);
+    waitpid(other, nullptr, 0);
 }
 
 }  // namespace
 }  // namespace digitmosaic
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    digitmosaic::PrepareToolkitEnvironment();  // the toolkit as the program runs it
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
