@@ -7,12 +7,12 @@
 
 #include <xcb/xcb.h>
 
-#include <QImage>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "host/HostServices.h"
 #include "qthost/PixelGrid.h"
+#include "qthost/XcbCanvas.h"
 
 namespace digitmosaic {
 
@@ -21,9 +21,6 @@ class ForeignWindow final {
     // Ends the process with one line on stderr and status 1 when the id names no window the
     // saver can paint in.
     ForeignWindow(SaverWindowEvents& events, xcb_connection_t* connection, std::uint32_t id);
-    ~ForeignWindow();
-    ForeignWindow(const ForeignWindow&) = delete;
-    ForeignWindow& operator=(const ForeignWindow&) = delete;
 
     void SetLogicalScale(double x1, double y1, double x2, double y2);
     void DrawBox(float x, float y, float dx, float dy, PackedColor color);
@@ -32,22 +29,15 @@ class ForeignWindow final {
     // Handles the server's news of the window; true when the event was about it.
     bool Handle(const xcb_generic_event_t& event);
 
-    std::uint32_t Id() const { return id_; }
-    const QImage& Picture() const { return canvas_; }
+    QImage Picture() const { return canvas_->Picture(); }
 
   private:
     void Fit(int width, int height);
-    void Put(const Strip& strip);
 
     SaverWindowEvents& events_;
-    xcb_connection_t* connection_;
     std::uint32_t id_;
-    std::uint32_t gc_ = 0;
-    std::uint8_t depth_ = 24;
-    std::size_t mostBytes_ = 0;        // of image data in one request
-    QImage canvas_;                    // what the window shows
-    PendingBoxes pending_;             // drawn since the last Present
-    std::vector<std::uint32_t> rows_;  // one strip packed for the server
+    std::unique_ptr<XcbCanvas> canvas_;
+    PendingBoxes pending_;  // drawn since the last Present
 };
 
 }  // namespace digitmosaic

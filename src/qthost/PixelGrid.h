@@ -90,6 +90,11 @@ constexpr QRgb ToRgb(PackedColor color) {
 // all at once, when the image may be written.
 class PendingBoxes {
   public:
+    struct Fill {
+        Strip strip;
+        QRgb rgb;
+    };
+
     PixelGrid& Grid() { return grid_; }
     const PixelGrid& Grid() const { return grid_; }
     void Draw(float x, float y, float dx, float dy, PackedColor color) {
@@ -103,6 +108,7 @@ class PendingBoxes {
     void Mark(const Strip& strip) { dirty_.Mark(strip); }
     bool Empty() const { return dirty_.Empty(); }
     const std::vector<Strip>& Strips() const { return dirty_.Strips(); }
+    const std::vector<Fill>& Fills() const { return fills_; }
     // Fills the boxes into the image, clipped to it: straight into the pixels when they are
     // 32-bit RGB, through a painter in any other format.
     void FillInto(QImage& image);
@@ -112,10 +118,6 @@ class PendingBoxes {
     }
 
   private:
-    struct Fill {
-        Strip strip;
-        QRgb rgb;
-    };
     static void FillBand(QRgb* pixels, qsizetype stride, const Fill* first, const Fill* last,
                          int width, int height);
     PixelGrid grid_;

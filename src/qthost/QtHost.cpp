@@ -21,6 +21,7 @@
 #include "qthost/Environment.h"
 #include "qthost/ForeignWindow.h"
 #include "qthost/SaverWindow.h"
+#include "qthost/XcbCanvas.h"
 
 namespace digitmosaic {
 
@@ -162,15 +163,15 @@ void QtHost::WaitForEvents(Clock::time_point deadline, const std::function<bool(
 
 void QtHost::EndProgram() {
     if (guiStarted_) {
-        if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        if (xcb_connection_t* connection = ToolkitXConnection()) {
             // The desktop comes back as soon as the server has the requests, not once the
             // process has been torn down.
             for (const ScreenWindow& shown : screenWindows_) {
                 if (shown.window->handle()) {
-                    xcb_unmap_window(x11->connection(), shown.window->winId());
+                    xcb_unmap_window(connection, shown.window->winId());
                 }
             }
-            xcb_flush(x11->connection());
+            xcb_flush(connection);
         }
     }
     std::fflush(nullptr);
@@ -228,12 +229,11 @@ void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
         if (!hostWindow_.id) {
             Fail("XSCREENSAVER_WINDOW is not a window id: \"" + hostWindow_.text + "\"");
         }
-        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-        if (!x11) {
+        xcb_connection_t* connection = ToolkitXConnection();
+        if (!connection) {
             Fail("XSCREENSAVER_WINDOW names an X window, but the display is not X11");
         }
-        foreignWindow_ =
-            std::make_unique<ForeignWindow>(events, x11->connection(), *hostWindow_.id);
+        foreignWindow_ = std::make_unique<ForeignWindow>(events, connection, *hostWindow_.id);
     } else {
         for (QScreen* screen : QGuiApplication::screens()) {
             AddScreen(screen);

@@ -26,8 +26,7 @@ int ShiftCode(Qt::KeyboardModifiers modifiers) {
 
 }  // namespace
 
-SaverWindow::SaverWindow(SaverWindowEvents& events, QScreen* screen)
-    : events_(events), store_(this) {
+SaverWindow::SaverWindow(SaverWindowEvents& events, QScreen* screen) : events_(events) {
     setScreen(screen);
     setSurfaceType(QSurface::RasterSurface);
     setFlag(Qt::FramelessWindowHint);
@@ -35,49 +34,65 @@ SaverWindow::SaverWindow(SaverWindowEvents& events, QScreen* screen)
     setCursor(Qt::BlankCursor);
 }
 
+SaverWindow::~SaverWindow() = default;
+
 void SaverWindow::CoverScreen() {
     // Without a window manager nothing would resize the window on request: take the screen's
     // geometry first, then ask for full screen for the managers that honour it.
     setGeometry(screen()->geometry());
     showFullScreen();
-    FitStore();
+    Fit();
     raise();
 }
 
-// Only between beginPaint and endPaint, once the window exists.
+// Only between beginPaint and endPaint.
 QImage* SaverWindow::StoreImage() {
-    QPaintDevice* device = store_.paintDevice();
+    QPaintDevice* device = store_->paintDevice();
     return device && device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
 }
 
-void SaverWindow::FitStore() {
-    const QSize logical = size();
+void SaverWindow::Fit() {
     const qreal ratio = devicePixelRatio();
-    if (!handle() || logical.isEmpty() || (store_.size() == logical && ratio == storeRatio_)) {
+    const QSize pixels(qRound(width() * ratio), qRound(height() * ratio));
+    if (!handle() || pixels.isEmpty() || pixels == fitted_) {
         return;
     }
-    QImage earlier;
-    if (!store_.size().isEmpty()) {
-        Present();  // what was drawn for the old size goes in first
-        earlier = Picture();
+    if (!server_ && !store_) {
+        if (xcb_connection_t* connection = ToolkitXConnection()) {
+            server_ = std::make_unique<XcbCanvas>(connection, winId());
+        } else {
+            store_.emplace(this);
+        }
     }
-    store_.resize(logical);
-    storeRatio_ = ratio;
-    store_.beginPaint(QRect(QPoint(), logical));
-    if (QImage* image = StoreImage()) {
-        const qreal imageRatio = image->devicePixelRatio();
-        QPainter painter(image);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.fillRect(QRectF(QPointF(), QSizeF(image->size()) / imageRatio), Qt::black);
-        earlier.setDevicePixelRatio(imageRatio);  // pixel for pixel, where they were
-        painter.drawImage(QPointF(), earlier);
-        painter.end();
-        pending_.Grid().Resize(image->width(), image->height(),
-                               screen()->logicalDotsPerInchX() * imageRatio,
-                               screen()->logicalDotsPerInchY() * imageRatio);
+    QSize painted = pixels;
+    if (server_) {
+        server_->Fill(pending_);  // what was drawn for the old size goes in first
+        server_->Resize(pixels.width(), pixels.height());
+    } else {
+        QImage earlier;
+        if (!fitted_.isEmpty()) {
+            Present();
+            earlier = Picture();
+        }
+        store_->resize(size());
+        store_->beginPaint(QRect(QPoint(), size()));
+        if (QImage* image = StoreImage()) {
+            const qreal imageRatio = image->devicePixelRatio();
+            QPainter painter(image);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(QRectF(QPointF(), QSizeF(image->size()) / imageRatio), Qt::black);
+            earlier.setDevicePixelRatio(imageRatio);  // pixel for pixel, where they were
+            painter.drawImage(QPointF(), earlier);
+            painted = image->size();
+        }
+        store_->endPaint();
     }
-    store_.endPaint();
+    pending_.Clear();
+    pending_.Grid().Resize(painted.width(), painted.height(),
+                           screen()->logicalDotsPerInchX() * ratio,
+                           screen()->logicalDotsPerInchY() * ratio);
     pending_.MarkAll();
+    fitted_ = pixels;
 }
 
 void SaverWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
@@ -102,41 +117,57 @@ QRegion SaverWindow::RegionOf(const std::vector<Strip>& strips) const {
 }
 
 void SaverWindow::Present() {
-    if (pending_.Empty() || !handle() || store_.size().isEmpty()) {
+    if (pending_.Empty() || fitted_.isEmpty()) {
+        return;
+    }
+    if (server_) {
+        server_->Fill(pending_);
+        if (isExposed()) {
+            server_->Show(pending_.Strips());
+        }
+        pending_.Clear();
         return;
     }
     const QRegion region = RegionOf(pending_.Strips());
-    store_.beginPaint(region);
+    store_->beginPaint(region);
     if (QImage* image = StoreImage()) {
         pending_.FillInto(*image);
     }
-    store_.endPaint();
+    store_->endPaint();
     pending_.Clear();
     if (isExposed()) {
-        store_.flush(region);
+        store_->flush(region);
     }
 }
 
 QImage SaverWindow::Picture() {
-    if (!handle() || store_.size().isEmpty()) {
+    if (fitted_.isEmpty()) {
         return {};
     }
-    store_.beginPaint(QRegion());
+    if (server_) {
+        return server_->Picture();
+    }
+    store_->beginPaint(QRegion());
     const QImage* image = StoreImage();
     QImage picture = image ? image->copy() : QImage();
-    store_.endPaint();
+    store_->endPaint();
     picture.setDevicePixelRatio(1);
     return picture;
 }
 
 void SaverWindow::exposeEvent(QExposeEvent* /*event*/) {
-    if (isExposed()) {
-        FitStore();
-        store_.flush(QRect(QPoint(), size()));
+    if (!isExposed()) {
+        return;
+    }
+    Fit();
+    if (server_) {
+        server_->Show({Strip{0, 0, fitted_.width(), fitted_.height()}});
+    } else if (store_) {
+        store_->flush(QRect(QPoint(), size()));
     }
 }
 
-void SaverWindow::resizeEvent(QResizeEvent* /*event*/) { FitStore(); }
+void SaverWindow::resizeEvent(QResizeEvent* /*event*/) { Fit(); }
 
 void SaverWindow::keyPressEvent(QKeyEvent* event) {
     events_.Form_KeyDown(event->key(), ShiftCode(event->modifiers()));

@@ -1,0 +1,192 @@
+#include "qthost/XcbCanvas.h"
+
+#include <QGuiApplication>
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <memory>
+
+namespace digitmosaic {
+
+namespace {
+
+template <typename Reply>
+std::unique_ptr<Reply, decltype(&std::free)> Take(Reply* reply) {
+    return {reply, &std::free};
+}
+
+const xcb_visualtype_t* FindVisual(xcb_connection_t* connection, xcb_visualid_t visual) {
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    for (auto screen = xcb_setup_roots_iterator(setup); screen.rem; xcb_screen_next(&screen)) {
+        for (auto d = xcb_screen_allowed_depths_iterator(screen.data); d.rem; xcb_depth_next(&d)) {
+            for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
+                if (v.data->visual_id == visual) {
+                    return v.data;
+                }
+            }
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+xcb_connection_t* ToolkitXConnection() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return nullptr;
+    }
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+bool XcbCanvas::Usable(xcb_connection_t* connection, xcb_visualid_t visual, std::uint8_t depth) {
+    const xcb_visualtype_t* type = FindVisual(connection, visual);
+    return type && type->_class == XCB_VISUAL_CLASS_TRUE_COLOR && depth >= 15 && type->red_mask &&
+           type->green_mask && type->blue_mask;
+}
+
+XcbCanvas::XcbCanvas(xcb_connection_t* connection, xcb_window_t window)
+    : connection_(connection), window_(window) {
+    const auto attributes = Take(xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, window), nullptr));
+    const auto geometry =
+        Take(xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr));
+    if (geometry) {
+        depth_ = geometry->depth;
+    }
+    if (const xcb_visualtype_t* type =
+            attributes ? FindVisual(connection, attributes->visual) : nullptr) {
+        const auto channel = [](std::uint32_t mask) {
+            return Channel{std::countr_zero(mask), std::popcount(mask)};
+        };
+        red_ = channel(type->red_mask);
+        green_ = channel(type->green_mask);
+        blue_ = channel(type->blue_mask);
+    }
+    gc_ = xcb_generate_id(connection);
+    // No GraphicsExpose or NoExpose events for the copies: the pixmap is always whole.
+    const std::uint32_t values[] = {0, 0};
+    xcb_create_gc(connection, gc_, window, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, values);
+}
+
+XcbCanvas::~XcbCanvas() {
+    if (pixmap_ != 0) {
+        xcb_free_pixmap(connection_, pixmap_);
+    }
+    xcb_free_gc(connection_, gc_);
+}
+
+std::uint32_t XcbCanvas::PixelOf(QRgb rgb) const {
+    const auto scaled = [](int value, const Channel& channel) {
+        const int kept = std::min(channel.bits, 8);
+        return static_cast<std::uint32_t>(value >> (8 - kept))
+               << (channel.shift + channel.bits - kept);
+    };
+    return scaled(qRed(rgb), red_) | scaled(qGreen(rgb), green_) | scaled(qBlue(rgb), blue_);
+}
+
+void XcbCanvas::FillRectangles(std::uint32_t pixel,
+                               const std::vector<xcb_rectangle_t>& rectangles) {
+    xcb_change_gc(connection_, gc_, XCB_GC_FOREGROUND, &pixel);
+    xcb_poly_fill_rectangle(connection_, pixmap_, gc_,
+                            static_cast<std::uint32_t>(rectangles.size()), rectangles.data());
+}
+
+void XcbCanvas::Resize(int width, int height) {
+    if (width == width_ && height == height_) {
+        return;
+    }
+    const std::uint32_t pixmap = xcb_generate_id(connection_);
+    xcb_create_pixmap(connection_, depth_, pixmap, window_, static_cast<std::uint16_t>(width),
+                      static_cast<std::uint16_t>(height));
+    const std::uint32_t old = pixmap_;
+    pixmap_ = pixmap;
+    FillRectangles(0,
+                   {{0, 0, static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height)}});
+    if (old != 0) {
+        xcb_copy_area(connection_, old, pixmap_, gc_, 0, 0, 0, 0,
+                      static_cast<std::uint16_t>(std::min(width, width_)),
+                      static_cast<std::uint16_t>(std::min(height, height_)));
+        xcb_free_pixmap(connection_, old);
+    }
+    width_ = width;
+    height_ = height;
+}
+
+void XcbCanvas::Fill(const PendingBoxes& boxes) {
+    const auto& fills = boxes.Fills();
+    if (pixmap_ == 0 || fills.empty()) {
+        return;
+    }
+    order_.resize(fills.size());
+    for (std::size_t i = 0; i < order_.size(); ++i) {
+        order_[i] = i;
+    }
+    std::stable_sort(order_.begin(), order_.end(), [&fills](std::size_t a, std::size_t b) {
+        return fills[a].rgb < fills[b].rgb;
+    });
+    for (std::size_t first = 0; first < order_.size();) {
+        const QRgb rgb = fills[order_[first]].rgb;
+        oneColour_.clear();
+        std::size_t last = first;
+        for (; last < order_.size() && fills[order_[last]].rgb == rgb; ++last) {
+            const Strip& s = fills[order_[last]].strip;
+            oneColour_.push_back({static_cast<std::int16_t>(s.left),
+                                  static_cast<std::int16_t>(s.top),
+                                  static_cast<std::uint16_t>(s.right - s.left),
+                                  static_cast<std::uint16_t>(s.bottom - s.top)});
+        }
+        FillRectangles(PixelOf(rgb), oneColour_);
+        first = last;
+    }
+}
+
+void XcbCanvas::Show(const std::vector<Strip>& strips) {
+    if (pixmap_ == 0) {
+        return;
+    }
+    for (const Strip& strip : strips) {
+        const Strip s = ClippedTo(strip, width_, height_);
+        if (s.left < s.right && s.top < s.bottom) {
+            xcb_copy_area(connection_, pixmap_, window_, gc_, static_cast<std::int16_t>(s.left),
+                          static_cast<std::int16_t>(s.top), static_cast<std::int16_t>(s.left),
+                          static_cast<std::int16_t>(s.top),
+                          static_cast<std::uint16_t>(s.right - s.left),
+                          static_cast<std::uint16_t>(s.bottom - s.top));
+        }
+    }
+    xcb_flush(connection_);
+}
+
+QImage XcbCanvas::Picture() const {
+    QImage picture(width_, height_, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    if (pixmap_ == 0) {
+        return picture;
+    }
+    const auto image = Take(xcb_get_image_reply(
+        connection_,
+        xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap_, 0, 0,
+                      static_cast<std::uint16_t>(width_), static_cast<std::uint16_t>(height_), ~0U),
+        nullptr));
+    const std::size_t pixels = std::size_t(width_) * std::size_t(height_);
+    if (!image || std::size_t(xcb_get_image_data_length(image.get())) < pixels * 4) {
+        return picture;  // only 32-bit pixels are read back
+    }
+    const auto* data = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(image.get()));
+    const auto channel = [](std::uint32_t pixel, const Channel& c) {
+        const std::uint32_t value = (pixel >> c.shift) & ((1U << c.bits) - 1);
+        return static_cast<int>(c.bits >= 8 ? value >> (c.bits - 8) : value << (8 - c.bits));
+    };
+    for (int y = 0; y < height_; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
+        for (int x = 0; x < width_; ++x) {
+            const std::uint32_t pixel = data[std::size_t(y) * std::size_t(width_) + std::size_t(x)];
+            line[x] = qRgb(channel(pixel, red_), channel(pixel, green_), channel(pixel, blue_));
+        }
+    }
+    return picture;
+}
+
+}  // namespace digitmosaic

@@ -1,0 +1,61 @@
+// Cells painted through the X server, the way classic X11 screen savers draw: each box is a
+// rectangle filled in a server-side pixmap that keeps every picture painted so far, and the
+// strips that changed are copied from it to the window. The client keeps no pixels, and the
+// server fills them where they are shown. Used for the saver's own windows on X11 and for a
+// host's window.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <QImage>
+#include <cstdint>
+#include <vector>
+
+#include "qthost/PixelGrid.h"
+
+namespace digitmosaic {
+
+// The toolkit's connection to the X server, or null when it does not run on X11.
+xcb_connection_t* ToolkitXConnection();
+
+class XcbCanvas {
+  public:
+    // The window must have a TrueColor visual (see Usable).
+    XcbCanvas(xcb_connection_t* connection, xcb_window_t window);
+    ~XcbCanvas();
+    XcbCanvas(const XcbCanvas&) = delete;
+    XcbCanvas& operator=(const XcbCanvas&) = delete;
+
+    // Whether a window of this visual and depth can be painted.
+    static bool Usable(xcb_connection_t* connection, xcb_visualid_t visual, std::uint8_t depth);
+
+    // Sizes the pixmap, keeping the earlier pictures where they were and black elsewhere.
+    void Resize(int width, int height);
+    // Fills the boxes in the pixmap. The boxes drawn between two presents are cells of one
+    // picture, which never overlap: boxes of one colour go in one request.
+    void Fill(const PendingBoxes& boxes);
+    // Copies the strips from the pixmap to the window and sends what is queued.
+    void Show(const std::vector<Strip>& strips);
+    // The picture the pixmap holds, read back from the server.
+    QImage Picture() const;
+
+  private:
+    std::uint32_t PixelOf(QRgb rgb) const;
+    void FillRectangles(std::uint32_t pixel, const std::vector<xcb_rectangle_t>& rectangles);
+
+    xcb_connection_t* connection_;
+    xcb_window_t window_;
+    std::uint8_t depth_ = 24;
+    std::uint32_t gc_ = 0;
+    std::uint32_t pixmap_ = 0;  // none until sized
+    int width_ = 0;
+    int height_ = 0;
+    struct Channel {
+        int shift;  // of the channel's lowest bit in a pixel
+        int bits;
+    } red_{16, 8}, green_{8, 8}, blue_{0, 8};
+    std::vector<std::size_t> order_;          // of the boxes, by colour
+    std::vector<xcb_rectangle_t> oneColour_;  // the boxes of one request
+};
+
+}  // namespace digitmosaic
