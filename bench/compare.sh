@@ -124,12 +124,8 @@ start_server() {
     fi
 }
 
-# Runs a command on a display with a clean desktop environment (X11 only, no host window).
-on_display() {
-    local display=$1
-    shift
-    env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XSCREENSAVER_WINDOW DISPLAY="$display" "$@"
-}
+# A clean desktop environment for the programs: X11 only, no host window (prefix DISPLAY=...).
+clean_env=(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XSCREENSAVER_WINDOW)
 
 # One run: every program on its own server at once; appends "name client% server% rss" lines
 # to $work/figures and "other%" (the rest of the machine's load) to $work/load.
@@ -143,7 +139,7 @@ measure_run() {
     done
     for ((i = 0; i < count; ++i)); do
         # shellcheck disable=SC2086  # the command's words split on purpose
-        on_display "${displays[i]}" ${commands[i]} >"$work/${names[i]}.log" 2>&1 &
+        "${clean_env[@]}" DISPLAY="${displays[i]}" ${commands[i]} >"$work/${names[i]}.log" 2>&1 &
         clients+=("$!")
         started+=("$!")
     done
@@ -248,6 +244,6 @@ if ! $two_monitors; then
         "9 of each taken alternately on one Xvfb; start to first cells on the same runs:"
     echo
     start_server keys
-    on_display "$server_display" "$bin/digitmosaic_keyprobe" 9 \
+    "${clean_env[@]}" DISPLAY="$server_display" "$bin/digitmosaic_keyprobe" 9 \
         digitmosaic "$bin/digitmosaic" /s -- floor "$bin/digitmosaic_floor"
 fi
