@@ -55,6 +55,9 @@ declare -A descriptions=([floor]="the floor: bare Xlib, same rows, same pace"
     [digitmosaic]="Digit Mosaic"
     [abstractile]="XScreenSaver's abstractile"
     [popsquares]="XScreenSaver's popsquares")
+if $two_monitors; then
+    descriptions[floor]="the floor: bare Xlib, a picture per monitor, same rows, same pace"
+fi
 
 work=$(mktemp -d)
 started=()  # pids of every server and program, ended on exit
