@@ -2,8 +2,8 @@
 // back: each program is started on a black screen (start to its first non-black pixel on the
 // top or middle row is noted), then a key is pressed through XTest and the time to the first
 // UnmapNotify of a top-level window is taken, as another client sees it (SubstructureNotify on
-// the root). The programs take turns, ROUNDS times each; prints per program the median, minimum
-// and maximum of both figures. Exits 2 if it cannot measure.
+// the root), and the time to the end of the process. The programs take turns, ROUNDS times each;
+// prints per program the median, minimum and maximum of each figure. Exits 2 if it cannot measure.
 // Usage: digitmosaic_keyprobe ROUNDS NAME COMMAND [ARGS...] [-- NAME COMMAND [ARGS...]]...
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -44,6 +44,7 @@ struct Program {
     std::vector<char*> argv;  // null-terminated
     std::vector<double> firstCellsMs;
     std::vector<double> unmapMs;
+    std::vector<double> exitMs;
 };
 
 bool RowHasColour(Display* display, int y) {
@@ -77,23 +78,33 @@ void Reap(pid_t pid, int exitFd, int timeoutMs) {
     running = -1;
 }
 
-// Waits for the first UnmapNotify of a top-level window; false if none comes in time.
-bool WaitForUnmap(Display* display, Clock::time_point deadline) {
-    for (;;) {
-        while (XPending(display) > 0) {
+// Waits for the first UnmapNotify of a top-level window and for the process to end, noting
+// when each happened; false if either does not come in time.
+bool WaitForUnmapAndExit(Display* display, int exitFd, Clock::time_point deadline,
+                         Clock::time_point& unmappedAt, Clock::time_point& endedAt) {
+    bool unmapped = false;
+    bool ended = false;
+    while (!unmapped || !ended) {
+        while (!unmapped && XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
             if (event.type == UnmapNotify && event.xunmap.event == DefaultRootWindow(display)) {
-                return true;
+                unmappedAt = Clock::now();
+                unmapped = true;
             }
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             return false;
         }
-        pollfd socket{ConnectionNumber(display), POLLIN, 0};
-        poll(&socket, 1, static_cast<int>(left.count()));
+        pollfd sources[2] = {{ConnectionNumber(display), POLLIN, 0}, {exitFd, POLLIN, 0}};
+        poll(sources, ended ? 1 : 2, static_cast<int>(left.count()));
+        if (!ended && (sources[1].revents & POLLIN) != 0) {
+            endedAt = Clock::now();
+            ended = true;
+        }
     }
+    return true;
 }
 
 void MeasureOnce(Display* display, Program& program) {
@@ -134,15 +145,18 @@ void MeasureOnce(Display* display, Program& program) {
     XTestFakeKeyEvent(display, space, True, 0);
     XFlush(display);
     const auto pressed = Clock::now();
-    const bool unmapped = WaitForUnmap(display, pressed + std::chrono::seconds(2));
-    const double elapsed = Millis(Clock::now() - pressed).count();
+    Clock::time_point unmappedAt;
+    Clock::time_point endedAt;
+    const bool done = WaitForUnmapAndExit(display, exitFd, pressed + std::chrono::seconds(2),
+                                          unmappedAt, endedAt);
     XTestFakeKeyEvent(display, space, False, 0);
     XFlush(display);
-    Reap(pid, exitFd, 2000);
-    if (!unmapped) {
-        Fail(program.name + " did not unmap a window within 2 s of a key press");
+    Reap(pid, exitFd, 0);
+    if (!done) {
+        Fail(program.name + " did not unmap its window and end within 2 s of a key press");
     }
-    program.unmapMs.push_back(elapsed);
+    program.unmapMs.push_back(Millis(unmappedAt - pressed).count());
+    program.exitMs.push_back(Millis(endedAt - pressed).count());
 }
 
 void PrintFigures(const char* what, const std::string& name, std::vector<double> values) {
@@ -167,7 +181,7 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) {
                 Fail("a program name without a command");
             }
-            programs.push_back({argv[i], {argv[i + 1]}, {}, {}});
+            programs.push_back({argv[i], {argv[i + 1]}, {}, {}, {}});
             ++i;
         } else {
             programs.back().argv.push_back(argv[i]);
@@ -191,6 +205,7 @@ int main(int argc, char** argv) {
     std::printf("%-16s %-26s %8s %8s %8s\n", "program", "figure (ms)", "median", "min", "max");
     for (const Program& program : programs) {
         PrintFigures("key press to unmap", program.name, program.unmapMs);
+        PrintFigures("key press to process end", program.name, program.exitMs);
         PrintFigures("start to first cells", program.name, program.firstCellsMs);
     }
     XCloseDisplay(display);

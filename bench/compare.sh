@@ -244,7 +244,8 @@ echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores."
 if ! $two_monitors; then
     echo
     echo "Key press (XTest) to the first unmap of a top-level window, seen by another client," \
-        "9 of each taken alternately on one Xvfb; start to first cells on the same runs:"
+        "and to the end of the process, 9 of each taken alternately on one Xvfb; start to first cells on"
+    echo "the same runs:"
     echo
     start_server keys
     "${clean_env[@]}" DISPLAY="$server_display" "$bin/digitmosaic_keyprobe" 9 \
