@@ -243,9 +243,9 @@ echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores."
 
 if ! $two_monitors; then
     echo
-    echo "Key press (XTest) to the first unmap of a top-level window, seen by another client," \
-        "and to the end of the process, 9 of each taken alternately on one Xvfb; start to first cells on"
-    echo "the same runs:"
+    echo "Key press (XTest) to the first unmap of a top-level window seen by another client, and to"
+    echo "the end of the process; start to the first cells on screen. 9 of each program, taken"
+    echo "alternately on one Xvfb; milliseconds:"
     echo
     start_server keys
     "${clean_env[@]}" DISPLAY="$server_display" "$bin/digitmosaic_keyprobe" 9 \
