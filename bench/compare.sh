@@ -4,8 +4,9 @@
 # two XScreenSaver hacks. All run at the same time, each alone on its own X server; after a 3 s
 # warm-up the process ticks of each program and of its server are counted over 20 s, and the
 # resident memory of each program is read at the end. Prints a table of medians (with their range
-# over the runs) and each median's ratio to the floor's, then the key-press-to-unmap latency of
-# the saver and the floor (medians of 9, taken alternately on one Xvfb).
+# over the runs) and each median's ratio to the floor's, then for the saver and the floor the time
+# from a key press to the first unmap of a top-level window (as another client sees it) and to the
+# end of the process, and from start to first cells (9 of each, taken alternately on one Xvfb).
 #
 # Usage: bench/compare.sh [-n RUNS] [-b BUILD_DIR] [--two-monitors]
 #   -n RUNS          measuring runs (default 5)
@@ -31,12 +32,21 @@ done
 [[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "compare.sh: -n needs a positive number" >&2; exit 2; }
 
 here=$(cd "$(dirname "$0")" && pwd)
+needed=(Xvfb)
+if $two_monitors; then
+    needed=(Xorg xrandr)
+    ((EUID == 0)) || { echo "compare.sh: --two-monitors starts Xorg, which needs root" >&2; exit 2; }
+fi
+for tool in "${needed[@]}"; do
+    command -v "$tool" >/dev/null || { echo "compare.sh: $tool is not installed" >&2; exit 2; }
+done
 bin=$(cd "$build" 2>/dev/null && pwd)/bin
 hacks=
 for dir in /usr/libexec/xscreensaver /usr/lib/xscreensaver; do
     [[ -x $dir/popsquares ]] && { hacks=$dir; break; }
 done
 [[ -n $hacks ]] || { echo "compare.sh: xscreensaver-data's hacks are not installed" >&2; exit 2; }
+[[ $bin != *[[:space:]]* ]] || { echo "compare.sh: the build path must not hold spaces" >&2; exit 2; }
 for program in digitmosaic digitmosaic_floor digitmosaic_idlewidget digitmosaic_keyprobe; do
     [[ -x $bin/$program ]] || { echo "compare.sh: $bin/$program not built" >&2; exit 2; }
 done
