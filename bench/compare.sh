@@ -40,7 +40,8 @@ fi
 for tool in "${needed[@]}"; do
     command -v "$tool" >/dev/null || { echo "compare.sh: $tool is not installed" >&2; exit 2; }
 done
-bin=$(cd "$build" 2>/dev/null && pwd)/bin
+[[ -d $build/bin ]] || { echo "compare.sh: no $build/bin: build the project first (or give -b)" >&2; exit 2; }
+bin=$(cd "$build/bin" && pwd)
 hacks=
 for dir in /usr/libexec/xscreensaver /usr/lib/xscreensaver; do
     [[ -x $dir/popsquares ]] && { hacks=$dir; break; }
