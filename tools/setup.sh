@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev libxcb1-dev libx11-dev libxtst-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool fonts-dejavu-core
+    xscreensaver-data xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
 )
 
 missing=()
