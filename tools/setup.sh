@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Digit Mosaic need, skipping
+# Installs the Debian packages that building, running, testing and measuring Digit Mosaic need, skipping
 # those already there. Safe to run again. Uses sudo unless run as root.
 set -euo pipefail
 
