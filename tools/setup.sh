@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running, testing and measuring Digit Mosaic need, skipping
-# those already there. Safe to run again. Uses sudo unless run as root.
+# Installs the Debian packages that building, running, testing and measuring Digit Mosaic
+# need, skipping those already there. Safe to run again. Uses sudo unless run as root.
 set -euo pipefail
 
 packages=(
