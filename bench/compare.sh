@@ -17,6 +17,11 @@
 # xserver-xorg-video-dummy and xrandr. Every server and program it starts is ended by its pid.
 set -euo pipefail
 
+fail() {
+    echo "compare.sh: $*" >&2
+    exit 2
+}
+
 runs=5
 build=build
 two_monitors=false
@@ -26,30 +31,30 @@ while (($# > 0)); do
         -b) build=${2:?-b needs a directory}; shift 2 ;;
         --two-monitors) two_monitors=true; shift ;;
         -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
-        *) echo "compare.sh: unknown option $1 (try --help)" >&2; exit 2 ;;
+        *) fail "unknown option $1 (try --help)" ;;
     esac
 done
-[[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "compare.sh: -n needs a positive number" >&2; exit 2; }
+[[ $runs =~ ^[1-9][0-9]*$ ]] || fail "-n needs a positive number"
 
 here=$(cd "$(dirname "$0")" && pwd)
 needed=(Xvfb)
 if $two_monitors; then
     needed=(Xorg xrandr)
-    ((EUID == 0)) || { echo "compare.sh: --two-monitors starts Xorg, which needs root" >&2; exit 2; }
+    ((EUID == 0)) || fail "--two-monitors starts Xorg, which needs root"
 fi
 for tool in "${needed[@]}"; do
-    command -v "$tool" >/dev/null || { echo "compare.sh: $tool is not installed" >&2; exit 2; }
+    command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
-[[ -d $build/bin ]] || { echo "compare.sh: no $build/bin: build the project first (or give -b)" >&2; exit 2; }
+[[ -d $build/bin ]] || fail "no $build/bin: build the project first (or give -b)"
 bin=$(cd "$build/bin" && pwd)
 hacks=
 for dir in /usr/libexec/xscreensaver /usr/lib/xscreensaver; do
     [[ -x $dir/popsquares ]] && { hacks=$dir; break; }
 done
-[[ -n $hacks ]] || { echo "compare.sh: xscreensaver-data's hacks are not installed" >&2; exit 2; }
-[[ $bin != *[[:space:]]* ]] || { echo "compare.sh: the build path must not hold spaces" >&2; exit 2; }
+[[ -n $hacks ]] || fail "xscreensaver-data's hacks are not installed"
+[[ $bin != *[[:space:]]* ]] || fail "the build path must not hold spaces"
 for program in digitmosaic digitmosaic_floor digitmosaic_idlewidget digitmosaic_keyprobe; do
-    [[ -x $bin/$program ]] || { echo "compare.sh: $bin/$program not built" >&2; exit 2; }
+    [[ -x $bin/$program ]] || fail "$bin/$program not built"
 done
 
 # The programs of the table: name, then command.
@@ -125,7 +130,7 @@ start_server() {
         sleep 0.1
     done
     server_display=:$(head -n1 "$displayfile")
-    [[ $server_display != : ]] || { echo "compare.sh: the X server for $name did not start" >&2; exit 2; }
+    [[ $server_display != : ]] || fail "the X server for $name did not start"
     if $two_monitors; then
         local mode=bench1920x1080
         DISPLAY=$server_display xrandr --newmode $mode 173.00 1920 2048 2248 2576 \
@@ -180,7 +185,8 @@ measure_run() {
     done >"$work/ticks"
     awk -v hz="$ticks_per_second" -v from="$before_time" -v to="$after_time" '
         { scale = 100 / hz / (to - from)
-          printf "%s %.3f %.3f %s\n", $1, $2 * scale, $3 * scale, $4 }' "$work/ticks" >>"$work/figures"
+          printf "%s %.3f %.3f %s\n", $1, $2 * scale, $3 * scale, $4 }' \
+        "$work/ticks" >>"$work/figures"
     awk -v hz="$ticks_per_second" -v from="$before_time" -v to="$after_time" \
         -v busy=$((after_machine - before_machine)) \
         'BEGIN { printf "%.1f\n", busy * 100 / hz / (to - from) }' >>"$work/load"
@@ -197,8 +203,8 @@ for ((run = 1; run <= runs; ++run)); do
 done
 
 if $two_monitors; then
-    echo "Two 1920 x 1080 monitors side by side (X.org, dummy video driver), medians of $runs runs" \
-        "(min-max); ratio to the floor's median:"
+    echo "Two 1920 x 1080 monitors side by side (X.org, dummy video driver), medians of $runs" \
+        "runs (min-max); ratio to the floor's median:"
 else
     echo "One 1920 x 1080 screen (Xvfb, 96 DPI), medians of $runs runs (min-max);" \
         "ratio to the floor's median:"
@@ -245,10 +251,14 @@ awk -v order="${names[*]}" '
         }
     }' "$work/descriptions" "$work/figures"
 echo
-awk '{ v[NR] = $1 + 0 } END {
-        for (i = 2; i <= NR; ++i) for (j = i; j > 1 && v[j - 1] > v[j]; --j) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
-        printf "The whole machine was busy %.0f %% of one core during the measuring windows (median;" \
-            " %.0f–%.0f), these programs and their servers included.\n", v[int((NR + 1) / 2)], v[1], v[NR] }' \
+awk '{ v[NR] = $1 + 0 }
+    END {
+        for (i = 2; i <= NR; ++i)
+            for (j = i; j > 1 && v[j - 1] > v[j]; --j) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+        printf "The whole machine was busy %.0f %% of one core during the measuring windows" \
+            " (median; %.0f–%.0f), these programs and their servers included.\n",
+            v[int((NR + 1) / 2)], v[1], v[NR]
+    }' \
     "$work/load"
 echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores."
 
