@@ -118,8 +118,10 @@ int main(int argc, char** argv) {
         row = (row + 1) % rows;
 
         deadline += frame;
+        // Reads the socket only when poll says something came: the events already read are
+        // handled first, then the wait goes on until the next frame.
         for (;;) {
-            while (XPending(display) > 0) {
+            while (XEventsQueued(display, QueuedAlready) > 0) {
                 XEvent event;
                 XNextEvent(display, &event);
                 if (event.type == KeyPress) {
@@ -137,7 +139,9 @@ int main(int argc, char** argv) {
             const timespec wait{static_cast<time_t>(seconds.count()),
                                 static_cast<long>((left - seconds).count())};
             pollfd socket{ConnectionNumber(display), POLLIN, 0};
-            ppoll(&socket, 1, &wait, nullptr);
+            if (ppoll(&socket, 1, &wait, nullptr) > 0 && (socket.revents & POLLIN) != 0) {
+                XEventsQueued(display, QueuedAfterReading);
+            }
         }
         if (Clock::now() - deadline > frame) {
             deadline = Clock::now();  // fell far behind: do not race to catch up
