@@ -77,8 +77,12 @@ fi
 
 work=$(mktemp -d)
 started=()  # pids of every server and program, ended on exit
+sleeper=    # the pid of the current pause
 cleanup() {
     local pid
+    if [[ -n $sleeper ]]; then
+        kill "$sleeper" 2>/dev/null || true
+    fi
     for pid in "${started[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
@@ -89,6 +93,14 @@ cleanup() {
 }
 trap 'cleanup; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
+
+# Sleeps in the background, so that an interrupt ends the script at once.
+pause() {
+    sleep "$1" &
+    sleeper=$!
+    wait "$sleeper"
+    sleeper=
+}
 
 ticks_per_second=$(getconf CLK_TCK)
 
@@ -162,7 +174,7 @@ measure_run() {
         clients+=("$!")
         started+=("$!")
     done
-    sleep 3
+    pause 3
     local before_client=() before_server=() before_machine before_time
     for ((i = 0; i < count; ++i)); do
         before_client+=("$(ticks "${clients[i]}")")
@@ -170,7 +182,7 @@ measure_run() {
     done
     before_machine=$(machine_busy)
     before_time=$(date +%s.%N)
-    sleep 20
+    pause 20
     local after_time after_machine
     after_time=$(date +%s.%N)
     after_machine=$(machine_busy)
