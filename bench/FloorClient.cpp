@@ -6,14 +6,12 @@
 // PICTURES_ACROSS > 1 the screen is split into that many side-by-side pictures, one per monitor
 // of equal width, each painting its own row per refresh).
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <poll.h>
 #include <time.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <thread>
 
 namespace {
