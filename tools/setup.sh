@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Digit Mosaic need, skipping
-# those already there. Safe to run again. Uses sudo unless run as root.
+# Installs the Debian packages that building, running, testing and measuring Digit Mosaic
+# need, skipping those already there. Safe to run again. Uses sudo unless run as root.
 set -euo pipefail
 
 packages=(
@@ -10,7 +10,7 @@ packages=(
     xvfb xdotool fonts-dejavu-core strace
     dpkg-dev file lintian appstream desktop-file-utils groff libxml2-utils gzip
     xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
-    xscreensaver
+    xscreensaver xscreensaver-data
     sway grim wtype qt6-wayland
 )
 

@@ -1,0 +1,213 @@
+// Measures, on the X server named by DISPLAY, how fast full-screen programs give the screen
+// back: each program is started on a black screen (start to its first non-black pixel on the
+// top or middle row is noted), then a key is pressed through XTest and the time to the first
+// UnmapNotify of a top-level window is taken, as another client sees it (SubstructureNotify on
+// the root), and the time to the end of the process. The programs take turns, ROUNDS times each;
+// prints per program the median, minimum and maximum of each figure. Exits 2 if it cannot measure.
+// Usage: digitmosaic_keyprobe ROUNDS NAME COMMAND [ARGS...] [-- NAME COMMAND [ARGS...]]...
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::duration<double, std::milli>;
+
+pid_t running = -1;  // killed on the way out if a measurement fails
+
+[[noreturn]] void Fail(const std::string& why) {
+    std::fprintf(stderr, "digitmosaic_keyprobe: %s\n", why.c_str());
+    if (running > 0) {
+        kill(running, SIGKILL);
+        waitpid(running, nullptr, 0);
+    }
+    std::exit(2);
+}
+
+struct Program {
+    std::string name;
+    std::vector<char*> argv;  // null-terminated
+    std::vector<double> firstCellsMs;
+    std::vector<double> unmapMs;
+    std::vector<double> exitMs;
+};
+
+bool RowHasColour(Display* display, int y) {
+    const int width = DisplayWidth(display, DefaultScreen(display));
+    XImage* row =
+        XGetImage(display, DefaultRootWindow(display), 0, y, width, 1, AllPlanes, ZPixmap);
+    if (row == nullptr) {
+        Fail("cannot read the screen");
+    }
+    bool coloured = false;
+    for (int x = 0; x < width && !coloured; ++x) {
+        coloured = (XGetPixel(row, x, 0) & 0xFFFFFF) != 0;
+    }
+    XDestroyImage(row);
+    return coloured;
+}
+
+bool CellsShown(Display* display) {
+    return RowHasColour(display, 0) ||
+           RowHasColour(display, DisplayHeight(display, DefaultScreen(display)) / 2);
+}
+
+// Ends the program: waits up to the timeout for it to end by itself, then kills it.
+void Reap(pid_t pid, int exitFd, int timeoutMs) {
+    pollfd ended{exitFd, POLLIN, 0};
+    if (poll(&ended, 1, timeoutMs) != 1) {
+        kill(pid, SIGKILL);
+    }
+    waitpid(pid, nullptr, 0);
+    close(exitFd);
+    running = -1;
+}
+
+// Waits for the first UnmapNotify of a top-level window and for the process to end, noting
+// when each happened; false if either does not come in time.
+bool WaitForUnmapAndExit(Display* display, int exitFd, Clock::time_point deadline,
+                         Clock::time_point& unmappedAt, Clock::time_point& endedAt) {
+    bool unmapped = false;
+    bool ended = false;
+    while (!unmapped || !ended) {
+        while (!unmapped && XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == UnmapNotify && event.xunmap.event == DefaultRootWindow(display)) {
+                unmappedAt = Clock::now();
+                unmapped = true;
+            }
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd sources[2] = {{ConnectionNumber(display), POLLIN, 0}, {exitFd, POLLIN, 0}};
+        poll(sources, ended ? 1 : 2, static_cast<int>(left.count()));
+        if (!ended && (sources[1].revents & POLLIN) != 0) {
+            endedAt = Clock::now();
+            ended = true;
+        }
+    }
+    return true;
+}
+
+void MeasureOnce(Display* display, Program& program) {
+    for (int tries = 0; CellsShown(display); ++tries) {
+        if (tries == 200) {
+            Fail("the screen is not black before " + program.name + " starts");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const auto started = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execv(program.argv[0], program.argv.data());
+        _exit(127);
+    }
+    if (pid < 0) {
+        Fail("cannot fork");
+    }
+    running = pid;
+    const int exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (exitFd < 0) {
+        Fail("pidfd_open failed");
+    }
+    pollfd ended{exitFd, POLLIN, 0};
+    while (!CellsShown(display)) {
+        if (Clock::now() - started > std::chrono::seconds(5)) {
+            Fail(program.name + " showed nothing within 5 s");
+        }
+        if (poll(&ended, 1, 1) == 1) {
+            Fail(program.name + " ended before showing anything");
+        }
+    }
+    program.firstCellsMs.push_back(Millis(Clock::now() - started).count());
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+
+    XSync(display, True);  // nothing seen before the press counts
+    const KeyCode space = XKeysymToKeycode(display, XK_space);
+    XTestFakeKeyEvent(display, space, True, 0);
+    XFlush(display);
+    const auto pressed = Clock::now();
+    Clock::time_point unmappedAt;
+    Clock::time_point endedAt;
+    const bool done = WaitForUnmapAndExit(display, exitFd, pressed + std::chrono::seconds(2),
+                                          unmappedAt, endedAt);
+    XTestFakeKeyEvent(display, space, False, 0);
+    XFlush(display);
+    Reap(pid, exitFd, 0);
+    if (!done) {
+        Fail(program.name + " did not unmap its window and end within 2 s of a key press");
+    }
+    program.unmapMs.push_back(Millis(unmappedAt - pressed).count());
+    program.exitMs.push_back(Millis(endedAt - pressed).count());
+}
+
+void PrintFigures(const char* what, const std::string& name, std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    std::printf("%-16s %-26s %8.2f %8.2f %8.2f\n", name.c_str(), what, values[values.size() / 2],
+                values.front(), values.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int rounds = 0;
+    if (argc < 4 || std::sscanf(argv[1], "%d", &rounds) != 1 || rounds < 1) {
+        Fail("usage: digitmosaic_keyprobe ROUNDS NAME COMMAND [ARGS...] [-- NAME COMMAND...]...");
+    }
+    std::vector<Program> programs;
+    for (int i = 2; i < argc; ++i) {
+        if (programs.empty() || std::string(argv[i]) == "--") {
+            if (std::string(argv[i]) == "--" && ++i == argc) {
+                break;
+            }
+            if (i + 1 >= argc) {
+                Fail("a program name without a command");
+            }
+            programs.push_back({argv[i], {argv[i + 1]}, {}, {}, {}});
+            ++i;
+        } else {
+            programs.back().argv.push_back(argv[i]);
+        }
+    }
+    for (Program& program : programs) {
+        program.argv.push_back(nullptr);
+    }
+
+    Display* display = XOpenDisplay(nullptr);
+    int unused = 0;
+    if (display == nullptr || !XTestQueryExtension(display, &unused, &unused, &unused, &unused)) {
+        Fail("needs an X server with the XTEST extension in DISPLAY");
+    }
+    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+    for (int round = 0; round < rounds; ++round) {
+        for (Program& program : programs) {
+            MeasureOnce(display, program);
+        }
+    }
+    std::printf("%-16s %-26s %8s %8s %8s\n", "program", "figure (ms)", "median", "min", "max");
+    for (const Program& program : programs) {
+        PrintFigures("key press to unmap", program.name, program.unmapMs);
+        PrintFigures("key press to process end", program.name, program.exitMs);
+        PrintFigures("start to first cells", program.name, program.firstCellsMs);
+    }
+    XCloseDisplay(display);
+    return 0;
+}
