@@ -139,10 +139,16 @@ void QtHost::PumpEvents() {
     }
     if (pacing_ == Pacing::Unpaced) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-    } else {
-        WaitForEvents(lastPump_ + refreshInterval_);
+        return;
     }
-    lastPump_ = Clock::now();
+    // Pumps keep a steady beat of one a refresh: a pump that returns a little late does not push
+    // back the ones after it. One that falls a whole refresh behind starts the beat afresh.
+    const auto now = Clock::now();
+    if (now - nextPump_ > refreshInterval_) {
+        nextPump_ = now;
+    }
+    nextPump_ += refreshInterval_;
+    WaitForEvents(nextPump_);
 }
 
 void QtHost::WaitForEvents(Clock::time_point deadline, const std::function<bool()>& done) {

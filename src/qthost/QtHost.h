@@ -111,7 +111,7 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     bool guiStarted_ = false;
     bool saverShown_ = false;
     bool unloadingSaver_ = false;
-    Clock::time_point lastPump_{};
+    Clock::time_point nextPump_{};  // when the next paced pump returns
     Clock::duration refreshInterval_ =
         RefreshInterval(nullptr);  // of the saver's screen, once shown
 };
