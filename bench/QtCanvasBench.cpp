@@ -7,11 +7,13 @@
 #include <QImage>
 #include <chrono>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "LargestPicture.h"
 #include "picture/PictureLoop.h"
+#include "qthost/Diagnostics.h"
 #include "qthost/QtHost.h"
 
 namespace digitmosaic::bench {
@@ -43,7 +45,8 @@ QtHost& CanvasHost() {
         static IdleSaver saver;
         auto* started = new QtHost(argc, argv, QtHost::Pacing::Unpaced);
         started->OpenWindow(saver);
-        started->PumpEvents();  // lets the window settle at its full-screen size
+        started->PumpEvents();         // lets the window settle at its full-screen size
+        std::atexit(EndingOnPurpose);  // the benchmarks' end is no lost display
         return started;
     }();
     return *host;

@@ -1,7 +1,6 @@
 // Process entry: builds the Qt host and the program's windows, and hands over to Main.
 #include "startup/Main.h"
 #include "picture/PictureState.h"
-#include "qthost/Diagnostics.h"
 #include "qthost/QtHost.h"
 #include "saver/form1.h"
 #include "startup/about.h"
@@ -12,7 +11,5 @@ int main(int argc, char* argv[]) {
     digitmosaic::form1 saver(host, state);
     digitmosaic::about aboutBox(host);
     digitmosaic::Main(host, saver, aboutBox);
-    const int status = host.RunWhileWindowsOpen();
-    digitmosaic::EndingOnPurpose();  // the last window closed
-    return status;
+    return host.RunWhileWindowsOpen();
 }

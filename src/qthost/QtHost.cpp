@@ -81,10 +81,10 @@ void QtHost::StartGui() {
 }
 
 int QtHost::RunWhileWindowsOpen() {
-    if (!guiStarted_ || QApplication::topLevelWidgets().empty()) {
-        return 0;
-    }
-    return QApplication::exec();
+    const int status =
+        guiStarted_ && !QApplication::topLevelWidgets().empty() ? QApplication::exec() : 0;
+    EndingOnPurpose();  // the last window closed
+    return status;
 }
 
 std::vector<QImage> QtHost::SaverPictures() {
