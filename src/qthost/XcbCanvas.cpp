@@ -115,31 +115,41 @@ void XcbCanvas::Resize(int width, int height) {
 }
 
 void XcbCanvas::Fill(const PendingBoxes& boxes) {
-    const auto& fills = boxes.Fills();
-    if (pixmap_ == 0 || fills.empty()) {
+    if (pixmap_ == 0) {
         return;
     }
-    order_.resize(fills.size());
-    for (std::size_t i = 0; i < order_.size(); ++i) {
-        order_[i] = i;
-    }
-    std::stable_sort(order_.begin(), order_.end(), [&fills](std::size_t a, std::size_t b) {
-        return fills[a].rgb < fills[b].rgb;
-    });
-    for (std::size_t first = 0; first < order_.size();) {
-        const QRgb rgb = fills[order_[first]].rgb;
-        oneColour_.clear();
-        std::size_t last = first;
-        for (; last < order_.size() && fills[order_[last]].rgb == rgb; ++last) {
-            const Strip& s = fills[order_[last]].strip;
-            oneColour_.push_back({static_cast<std::int16_t>(s.left),
-                                  static_cast<std::int16_t>(s.top),
-                                  static_cast<std::uint16_t>(s.right - s.left),
-                                  static_cast<std::uint16_t>(s.bottom - s.top)});
+    constexpr std::size_t kMostColours = 16;
+    for (const PendingBoxes::Fill& fill : boxes.Fills()) {
+        std::size_t colour = 0;
+        while (colour < used_ && colours_[colour].rgb != fill.rgb) {
+            ++colour;
         }
-        FillRectangles(PixelOf(rgb), oneColour_);
-        first = last;
+        if (colour == used_) {
+            if (used_ == kMostColours) {
+                SendColours();
+                colour = 0;
+            }
+            if (colour == colours_.size()) {
+                colours_.emplace_back();
+            }
+            colours_[colour].rgb = fill.rgb;
+            colours_[colour].rectangles.clear();
+            used_ = colour + 1;
+        }
+        const Strip& s = fill.strip;
+        colours_[colour].rectangles.push_back({static_cast<std::int16_t>(s.left),
+                                               static_cast<std::int16_t>(s.top),
+                                               static_cast<std::uint16_t>(s.right - s.left),
+                                               static_cast<std::uint16_t>(s.bottom - s.top)});
     }
+    SendColours();
+}
+
+void XcbCanvas::SendColours() {
+    for (std::size_t colour = 0; colour < used_; ++colour) {
+        FillRectangles(PixelOf(colours_[colour].rgb), colours_[colour].rectangles);
+    }
+    used_ = 0;
 }
 
 void XcbCanvas::Show(const std::vector<Strip>& strips) {

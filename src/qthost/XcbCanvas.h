@@ -32,7 +32,7 @@ class XcbCanvas {
     // Sizes the pixmap, keeping the earlier pictures where they were and black elsewhere.
     void Resize(int width, int height);
     // Fills the boxes in the pixmap. The boxes drawn between two presents are cells of one
-    // picture, which never overlap: boxes of one colour go in one request.
+    // picture, which never overlap, so the order of the requests does not matter.
     void Fill(const PendingBoxes& boxes);
     // Copies the strips from the pixmap to the window and sends what is queued.
     void Show(const std::vector<Strip>& strips);
@@ -54,8 +54,15 @@ class XcbCanvas {
         int shift;  // of the channel's lowest bit in a pixel
         int bits;
     } red_{16, 8}, green_{8, 8}, blue_{0, 8};
-    std::vector<std::size_t> order_;          // of the boxes, by colour
-    std::vector<xcb_rectangle_t> oneColour_;  // the boxes of one request
+    // The boxes of a frame gathered by colour, a request for each: a handful of colours per
+    // frame in digit pictures, up to one per box in average pictures.
+    struct Colour {
+        QRgb rgb;
+        std::vector<xcb_rectangle_t> rectangles;
+    };
+    void SendColours();
+    std::vector<Colour> colours_;  // kept from frame to frame, so that nothing is allocated
+    std::size_t used_ = 0;         // colours of this frame so far
 };
 
 }  // namespace digitmosaic
