@@ -26,15 +26,14 @@ int ShiftCode(Qt::KeyboardModifiers modifiers) {
 
 }  // namespace
 
-SaverWindow::SaverWindow(SaverWindowEvents& events, QScreen* screen) : events_(events) {
+SaverWindow::SaverWindow(SaverWindowEvents& events, QScreen* screen)
+    : events_(events), store_(this) {
     setScreen(screen);
     setSurfaceType(QSurface::RasterSurface);
     setFlag(Qt::FramelessWindowHint);
     setTitle(QString());
     setCursor(Qt::BlankCursor);
 }
-
-SaverWindow::~SaverWindow() = default;
 
 void SaverWindow::CoverScreen() {
     // Without a window manager nothing would resize the window on request: take the screen's
@@ -47,7 +46,7 @@ void SaverWindow::CoverScreen() {
 
 // Only between beginPaint and endPaint.
 QImage* SaverWindow::StoreImage() {
-    QPaintDevice* device = store_->paintDevice();
+    QPaintDevice* device = store_.paintDevice();
     return device && device->devType() == QInternal::Image ? static_cast<QImage*>(device) : nullptr;
 }
 
@@ -57,36 +56,24 @@ void SaverWindow::Fit() {
     if (!handle() || pixels.isEmpty() || pixels == fitted_) {
         return;
     }
-    if (!server_ && !store_) {
-        if (xcb_connection_t* connection = ToolkitXConnection()) {
-            server_ = std::make_unique<XcbCanvas>(connection, winId());
-        } else {
-            store_.emplace(this);
-        }
+    QImage earlier;
+    if (!fitted_.isEmpty()) {
+        Present();  // what was drawn for the old size goes in first
+        earlier = Picture();
     }
     QSize painted = pixels;
-    if (server_) {
-        server_->Fill(pending_);  // what was drawn for the old size goes in first
-        server_->Resize(pixels.width(), pixels.height());
-    } else {
-        QImage earlier;
-        if (!fitted_.isEmpty()) {
-            Present();
-            earlier = Picture();
-        }
-        store_->resize(size());
-        store_->beginPaint(QRect(QPoint(), size()));
-        if (QImage* image = StoreImage()) {
-            const qreal imageRatio = image->devicePixelRatio();
-            QPainter painter(image);
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.fillRect(QRectF(QPointF(), QSizeF(image->size()) / imageRatio), Qt::black);
-            earlier.setDevicePixelRatio(imageRatio);  // pixel for pixel, where they were
-            painter.drawImage(QPointF(), earlier);
-            painted = image->size();
-        }
-        store_->endPaint();
+    store_.resize(size());
+    store_.beginPaint(QRect(QPoint(), size()));
+    if (QImage* image = StoreImage()) {
+        const qreal imageRatio = image->devicePixelRatio();
+        QPainter painter(image);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(QRectF(QPointF(), QSizeF(image->size()) / imageRatio), Qt::black);
+        earlier.setDevicePixelRatio(imageRatio);  // pixel for pixel, where they were
+        painter.drawImage(QPointF(), earlier);
+        painted = image->size();
     }
+    store_.endPaint();
     pending_.Clear();
     pending_.Grid().Resize(painted.width(), painted.height(),
                            screen()->logicalDotsPerInchX() * ratio,
@@ -120,23 +107,15 @@ void SaverWindow::Present() {
     if (pending_.Empty() || fitted_.isEmpty()) {
         return;
     }
-    if (server_) {
-        server_->Fill(pending_);
-        if (isExposed()) {
-            server_->Show(pending_.Strips());
-        }
-        pending_.Clear();
-        return;
-    }
     const QRegion region = RegionOf(pending_.Strips());
-    store_->beginPaint(region);
+    store_.beginPaint(region);
     if (QImage* image = StoreImage()) {
         pending_.FillInto(*image);
     }
-    store_->endPaint();
+    store_.endPaint();
     pending_.Clear();
     if (isExposed()) {
-        store_->flush(region);
+        store_.flush(region);
     }
 }
 
@@ -144,13 +123,10 @@ QImage SaverWindow::Picture() {
     if (fitted_.isEmpty()) {
         return {};
     }
-    if (server_) {
-        return server_->Picture();
-    }
-    store_->beginPaint(QRegion());
+    store_.beginPaint(QRegion());
     const QImage* image = StoreImage();
     QImage picture = image ? image->copy() : QImage();
-    store_->endPaint();
+    store_.endPaint();
     picture.setDevicePixelRatio(1);
     return picture;
 }
@@ -160,10 +136,8 @@ void SaverWindow::exposeEvent(QExposeEvent* /*event*/) {
         return;
     }
     Fit();
-    if (server_) {
-        server_->Show({Strip{0, 0, fitted_.width(), fitted_.height()}});
-    } else if (store_) {
-        store_->flush(QRect(QPoint(), size()));
+    if (!fitted_.isEmpty()) {
+        store_.flush(QRect(QPoint(), size()));
     }
 }
 

@@ -1,17 +1,14 @@
-// The saver window on one screen: a black full-screen window that keeps every picture painted
-// so far, in a pixmap on the X server on X11 and in its backing store elsewhere. Boxes drawn
-// between two presents are filled in and shown together; input goes to the saver's handlers.
+// The saver window on one screen: a black full-screen window whose backing store keeps every
+// picture painted so far. Boxes drawn between two presents are filled into it and shown
+// together; input goes to the saver's handlers.
 #pragma once
 
 #include <QBackingStore>
 #include <QWindow>
-#include <memory>
-#include <optional>
 #include <vector>
 
 #include "host/HostServices.h"
 #include "qthost/PixelGrid.h"
-#include "qthost/XcbCanvas.h"
 
 namespace digitmosaic {
 
@@ -20,7 +17,6 @@ class SaverWindow final : public QWindow {
 
   public:
     SaverWindow(SaverWindowEvents& events, QScreen* screen);
-    ~SaverWindow() override;
 
     // Covers the window's screen, with or without a window manager, and follows it when the
     // screen changes size or place.
@@ -52,10 +48,9 @@ class SaverWindow final : public QWindow {
     QRegion RegionOf(const std::vector<Strip>& strips) const;
 
     SaverWindowEvents& events_;
-    std::unique_ptr<XcbCanvas> server_;   // on X11, once the window exists
-    std::optional<QBackingStore> store_;  // elsewhere
-    QSize fitted_;                        // the window's size in device pixels, once fitted
-    PendingBoxes pending_;                // drawn since the last Present
+    QBackingStore store_;
+    QSize fitted_;          // the window's size in device pixels, once fitted
+    PendingBoxes pending_;  // drawn since the last Present
 };
 
 }  // namespace digitmosaic
