@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "FirstCells.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -47,24 +49,13 @@ struct Program {
     std::vector<double> exitMs;
 };
 
-bool RowHasColour(Display* display, int y) {
-    const int width = DisplayWidth(display, DefaultScreen(display));
-    XImage* row =
-        XGetImage(display, DefaultRootWindow(display), 0, y, width, 1, AllPlanes, ZPixmap);
-    if (row == nullptr) {
+// The first cells on screen; ends the probe when the screen cannot be read.
+bool CellsShown(Display* display) {
+    const auto shown = digitmosaic::bench::FirstCellsShown(display);
+    if (!shown) {
         Fail("cannot read the screen");
     }
-    bool coloured = false;
-    for (int x = 0; x < width && !coloured; ++x) {
-        coloured = (XGetPixel(row, x, 0) & 0xFFFFFF) != 0;
-    }
-    XDestroyImage(row);
-    return coloured;
-}
-
-bool CellsShown(Display* display) {
-    return RowHasColour(display, 0) ||
-           RowHasColour(display, DisplayHeight(display, DefaultScreen(display)) / 2);
+    return *shown;
 }
 
 // Ends the program: waits up to the timeout for it to end by itself, then kills it.

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "FirstCells.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -64,24 +66,13 @@ void Kill(Saver& saver) {
     }
 }
 
-bool RowHasColour(Display* display, int y) {
-    const Window root = DefaultRootWindow(display);
-    const int width = DisplayWidth(display, DefaultScreen(display));
-    XImage* row = XGetImage(display, root, 0, y, width, 1, AllPlanes, ZPixmap);
-    if (row == nullptr) {
+// The first cells on screen; ends the probe when the screen cannot be read.
+bool FirstCellsShown(Display* display) {
+    const auto shown = digitmosaic::bench::FirstCellsShown(display);
+    if (!shown) {
         Fail("cannot read the screen");
     }
-    bool coloured = false;
-    for (int x = 0; x < width && !coloured; ++x) {
-        coloured = (XGetPixel(row, x, 0) & 0xFFFFFF) != 0;
-    }
-    XDestroyImage(row);
-    return coloured;
-}
-
-bool FirstCellsShown(Display* display) {
-    const int height = DisplayHeight(display, DefaultScreen(display));
-    return RowHasColour(display, 0) || RowHasColour(display, height / 2);
+    return *shown;
 }
 
 // Starts the saver once the screen is black, so that its first cells can be told apart.
