@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running, testing and measuring Digit Mosaic
 # need, skipping those already there. Safe to run again. Uses sudo unless run as root.
+# With --build, only what building everything and running the saver need: not the servers,
+# hosts and checkers that the tests start.
 set -euo pipefail
 
 packages=(
-    build-essential cmake pkg-config clang-format
+    build-essential cmake pkg-config
     qt6-base-dev libxcb1-dev libx11-dev libxtst-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xdotool fonts-dejavu-core strace
-    dpkg-dev file lintian appstream desktop-file-utils groff libxml2-utils gzip
-    xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
-    xscreensaver xscreensaver-data
-    sway grim wtype qt6-wayland
+    qt6-wayland fonts-dejavu-core
 )
+if [[ ${1:-} != --build ]]; then
+    packages+=(
+        clang-format xvfb xdotool strace
+        dpkg-dev file lintian appstream desktop-file-utils groff libxml2-utils gzip
+        xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
+        xscreensaver xscreensaver-data
+        sway grim wtype
+    )
+fi
 
 missing=()
 for package in "${packages[@]}"; do
