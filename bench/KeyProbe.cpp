@@ -23,23 +23,16 @@
 #include <thread>
 #include <vector>
 
-#include "FirstCells.h"
+#include "Probe.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::duration<double, std::milli>;
 
-pid_t running = -1;  // killed on the way out if a measurement fails
-
-[[noreturn]] void Fail(const std::string& why) {
-    std::fprintf(stderr, "digitmosaic_keyprobe: %s\n", why.c_str());
-    if (running > 0) {
-        kill(running, SIGKILL);
-        waitpid(running, nullptr, 0);
-    }
-    std::exit(2);
-}
+using digitmosaic::bench::Fail;
+using digitmosaic::bench::FirstCellsShown;
+using digitmosaic::bench::measured;
 
 struct Program {
     std::string name;
@@ -49,15 +42,6 @@ struct Program {
     std::vector<double> exitMs;
 };
 
-// The first cells on screen; ends the probe when the screen cannot be read.
-bool CellsShown(Display* display) {
-    const auto shown = digitmosaic::bench::FirstCellsShown(display);
-    if (!shown) {
-        Fail("cannot read the screen");
-    }
-    return *shown;
-}
-
 // Ends the program: waits up to the timeout for it to end by itself, then kills it.
 void Reap(pid_t pid, int exitFd, int timeoutMs) {
     pollfd ended{exitFd, POLLIN, 0};
@@ -66,7 +50,7 @@ void Reap(pid_t pid, int exitFd, int timeoutMs) {
     }
     waitpid(pid, nullptr, 0);
     close(exitFd);
-    running = -1;
+    measured = -1;
 }
 
 // Waits for the first UnmapNotify of a top-level window and for the process to end, noting
@@ -99,7 +83,7 @@ bool WaitForUnmapAndExit(Display* display, int exitFd, Clock::time_point deadlin
 }
 
 void MeasureOnce(Display* display, Program& program) {
-    for (int tries = 0; CellsShown(display); ++tries) {
+    for (int tries = 0; FirstCellsShown(display); ++tries) {
         if (tries == 200) {
             Fail("the screen is not black before " + program.name + " starts");
         }
@@ -114,13 +98,13 @@ void MeasureOnce(Display* display, Program& program) {
     if (pid < 0) {
         Fail("cannot fork");
     }
-    running = pid;
+    measured = pid;
     const int exitFd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     if (exitFd < 0) {
         Fail("pidfd_open failed");
     }
     pollfd ended{exitFd, POLLIN, 0};
-    while (!CellsShown(display)) {
+    while (!FirstCellsShown(display)) {
         if (Clock::now() - started > std::chrono::seconds(5)) {
             Fail(program.name + " showed nothing within 5 s");
         }
@@ -159,6 +143,7 @@ void PrintFigures(const char* what, const std::string& name, std::vector<double>
 }  // namespace
 
 int main(int argc, char** argv) {
+    digitmosaic::bench::probeName = "digitmosaic_keyprobe";
     int rounds = 0;
     if (argc < 4 || std::sscanf(argv[1], "%d", &rounds) != 1 || rounds < 1) {
         Fail("usage: digitmosaic_keyprobe ROUNDS NAME COMMAND [ARGS...] [-- NAME COMMAND...]...");

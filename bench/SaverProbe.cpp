@@ -23,23 +23,16 @@
 #include <thread>
 #include <vector>
 
-#include "FirstCells.h"
+#include "Probe.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::duration<double, std::milli>;
 
-pid_t runningSaver = -1;  // stopped on the way out if a measurement fails
-
-[[noreturn]] void Fail(const std::string& why) {
-    std::fprintf(stderr, "digitmosaic_probe: %s\n", why.c_str());
-    if (runningSaver > 0) {
-        kill(runningSaver, SIGKILL);
-        waitpid(runningSaver, nullptr, 0);
-    }
-    std::exit(2);
-}
+using digitmosaic::bench::Fail;
+using digitmosaic::bench::FirstCellsShown;
+using digitmosaic::bench::measured;
 
 struct Saver {
     pid_t pid = -1;
@@ -55,7 +48,7 @@ bool Reaped(Saver& saver, int timeoutMs) {
     }
     waitpid(saver.pid, nullptr, 0);
     close(saver.exitFd);
-    saver.pid = runningSaver = -1;
+    saver.pid = measured = -1;
     return true;
 }
 
@@ -64,15 +57,6 @@ void Kill(Saver& saver) {
         kill(saver.pid, SIGKILL);
         Reaped(saver, -1);
     }
-}
-
-// The first cells on screen; ends the probe when the screen cannot be read.
-bool FirstCellsShown(Display* display) {
-    const auto shown = digitmosaic::bench::FirstCellsShown(display);
-    if (!shown) {
-        Fail("cannot read the screen");
-    }
-    return *shown;
 }
 
 // Starts the saver once the screen is black, so that its first cells can be told apart.
@@ -97,7 +81,7 @@ Saver StartSaver(Display* display, const char* binary) {
     if (saver.pid < 0) {
         Fail("cannot fork");
     }
-    runningSaver = saver.pid;
+    measured = saver.pid;
     saver.exitFd = static_cast<int>(syscall(SYS_pidfd_open, saver.pid, 0));
     if (saver.exitFd < 0) {
         Fail("pidfd_open failed");
@@ -174,6 +158,7 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    digitmosaic::bench::probeName = "digitmosaic_probe";
     if (argc != 2) {
         Fail("usage: digitmosaic_probe <path to digitmosaic>");
     }

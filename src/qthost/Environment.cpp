@@ -100,8 +100,7 @@ std::optional<std::uint32_t> ParseWindowId(const std::string& text) {
 HostWindowRequest HostWindowFromEnvironment() {
     HostWindowRequest request;
     request.text = Variable("XSCREENSAVER_WINDOW");
-    request.given = !request.text.empty();
-    if (request.given) {
+    if (request.Given()) {
         request.id = ParseWindowId(request.text);
     }
     return request;

@@ -11,9 +11,10 @@ namespace digitmosaic {
 
 // The host's window from XSCREENSAVER_WINDOW, in decimal or in hexadecimal with "0x".
 struct HostWindowRequest {
-    bool given = false;               // the variable is set and not empty
-    std::optional<std::uint32_t> id;  // a valid window id, when given
     std::string text;                 // the variable as it stands, for messages
+    std::optional<std::uint32_t> id;  // a valid window id, when given
+
+    bool Given() const { return !text.empty(); }
 };
 
 HostWindowRequest HostWindowFromEnvironment();

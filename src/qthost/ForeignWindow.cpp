@@ -1,9 +1,7 @@
 #include "qthost/ForeignWindow.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -45,11 +43,12 @@ ForeignWindow::ForeignWindow(SaverWindowEvents& events, xcb_connection_t* connec
     if (!attributes || !geometry) {
         Refuse(id, "names no window");
     }
-    if (attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT ||
-        !XcbCanvas::Usable(connection, attributes->visual, geometry->depth)) {
+    const xcb_visualtype_t* visual =
+        XcbCanvas::TrueColourVisual(connection, attributes->visual, geometry->depth);
+    if (attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT || !visual) {
         Refuse(id, "is not a colour window");
     }
-    canvas_ = std::make_unique<XcbCanvas>(connection, id);
+    canvas_ = std::make_unique<XcbCanvas>(connection, id, geometry->depth, *visual);
     Fit(geometry->width, geometry->height);
 }
 
@@ -73,6 +72,11 @@ void ForeignWindow::Present() {
     canvas_->Fill(pending_);
     canvas_->Show(pending_.Strips());
     pending_.Clear();
+}
+
+void ForeignWindow::Unload() {
+    bool cancel = false;
+    events_.Form_Unload(cancel);
 }
 
 bool ForeignWindow::Handle(const xcb_generic_event_t& event) {
@@ -102,8 +106,7 @@ bool ForeignWindow::Handle(const xcb_generic_event_t& event) {
             if (destroyed.window != id_) {
                 return false;
             }
-            bool cancel = false;
-            events_.Form_Unload(cancel);
+            Unload();
             return true;
         }
         default:

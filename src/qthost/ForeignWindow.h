@@ -26,10 +26,11 @@ class ForeignWindow final {
     void DrawBox(float x, float y, float dx, float dy, PackedColor color);
     // Puts on screen what was drawn (or lost) since the last call.
     void Present();
-    // Handles the server's news of the window; true when the event was about it.
+    // Raises the saver's unload event: the window is not the saver's to close.
+    void Unload();
+    // Handles the server's news of the window; true when the event was about it; its
+    // destruction unloads the saver.
     bool Handle(const xcb_generic_event_t& event);
-
-    QImage Picture() const { return canvas_->Picture(); }
 
   private:
     void Fit(int width, int height);

@@ -159,17 +159,4 @@ void PendingBoxes::FillBand(QRgb* pixels, qsizetype stride, const Fill* first, c
     }
 }
 
-QImage Refitted(const QImage& old, int width, int height) {
-    QImage fitted(width, height, QImage::Format_RGB32);
-    fitted.fill(Qt::black);
-    if (!old.isNull()) {
-        QPainter painter(&fitted);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        QImage source = old;
-        source.setDevicePixelRatio(1);
-        painter.drawImage(0, 0, source);
-    }
-    return fitted;
-}
-
 }  // namespace digitmosaic

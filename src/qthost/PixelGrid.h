@@ -125,7 +125,4 @@ class PendingBoxes {
     DirtyStrips dirty_;
 };
 
-// A copy of the image at a new size: the old pixels where they were, black elsewhere.
-QImage Refitted(const QImage& old, int width, int height);
-
 }  // namespace digitmosaic

@@ -92,9 +92,6 @@ std::vector<QImage> QtHost::SaverPictures() {
     for (const ScreenWindow& shown : screenWindows_) {
         pictures.push_back(shown.window->Picture());
     }
-    if (foreignWindow_) {
-        pictures.push_back(foreignWindow_->Picture());
-    }
     return pictures;
 }
 
@@ -202,7 +199,7 @@ float QtHost::ScreenHeightTwips() {
 
 void QtHost::SetCursorPos(std::int32_t x, std::int32_t y) {
     // In a host's window the pointer is the host's; Wayland lets no client move it.
-    if (hostWindow_.given) {
+    if (hostWindow_.Given()) {
         return;
     }
     StartGui();
@@ -231,7 +228,7 @@ void QtHost::OpenWindow(SaverWindowEvents& window) {
 
 void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
     saverEvents_ = &events;
-    if (hostWindow_.given) {
+    if (hostWindow_.Given()) {
         if (!hostWindow_.id) {
             Fail("XSCREENSAVER_WINDOW is not a window id: \"" + hostWindow_.text + "\"");
         }
@@ -330,9 +327,8 @@ void QtHost::UnloadWindow(SaverWindowEvents& /*window*/) {
         return;
     }
     unloadingSaver_ = true;
-    if (screenWindows_.empty()) {
-        bool cancel = false;
-        saverEvents_->Form_Unload(cancel);
+    if (foreignWindow_) {
+        foreignWindow_->Unload();
     }
     for (const ScreenWindow& shown : screenWindows_) {
         shown.window->close();  // raises the unload event

@@ -44,7 +44,8 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     // Runs the event loop while a window is open and returns the exit status.
     int RunWhileWindowsOpen();
 
-    // Copies of the pictures the saver windows hold, one per window, in device pixels.
+    // Copies of the pictures the saver's windows on the screens hold, one per window, in device
+    // pixels (none in a host's window).
     std::vector<QImage> SaverPictures();
     // The saver's windows on the screens, none in a host's window or before the saver opens.
     std::vector<SaverWindow*> SaverWindows() const;

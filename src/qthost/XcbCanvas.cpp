@@ -4,17 +4,10 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdlib>
-#include <memory>
 
 namespace digitmosaic {
 
 namespace {
-
-template <typename Reply>
-std::unique_ptr<Reply, decltype(&std::free)> Take(Reply* reply) {
-    return {reply, &std::free};
-}
 
 const xcb_visualtype_t* FindVisual(xcb_connection_t* connection, xcb_visualid_t visual) {
     const xcb_setup_t* setup = xcb_get_setup(connection);
@@ -40,30 +33,26 @@ xcb_connection_t* ToolkitXConnection() {
     return x11 ? x11->connection() : nullptr;
 }
 
-bool XcbCanvas::Usable(xcb_connection_t* connection, xcb_visualid_t visual, std::uint8_t depth) {
+const xcb_visualtype_t* XcbCanvas::TrueColourVisual(xcb_connection_t* connection,
+                                                    xcb_visualid_t visual, std::uint8_t depth) {
     const xcb_visualtype_t* type = FindVisual(connection, visual);
-    return type && type->_class == XCB_VISUAL_CLASS_TRUE_COLOR && depth >= 15 && type->red_mask &&
-           type->green_mask && type->blue_mask;
+    const bool usable = type && type->_class == XCB_VISUAL_CLASS_TRUE_COLOR && depth >= 15 &&
+                        type->red_mask && type->green_mask && type->blue_mask;
+    return usable ? type : nullptr;
 }
 
-XcbCanvas::XcbCanvas(xcb_connection_t* connection, xcb_window_t window)
-    : connection_(connection), window_(window) {
-    const auto attributes = Take(xcb_get_window_attributes_reply(
-        connection, xcb_get_window_attributes(connection, window), nullptr));
-    const auto geometry =
-        Take(xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr));
-    if (geometry) {
-        depth_ = geometry->depth;
-    }
-    if (const xcb_visualtype_t* type =
-            attributes ? FindVisual(connection, attributes->visual) : nullptr) {
-        const auto channel = [](std::uint32_t mask) {
-            return Channel{std::countr_zero(mask), std::popcount(mask)};
-        };
-        red_ = channel(type->red_mask);
-        green_ = channel(type->green_mask);
-        blue_ = channel(type->blue_mask);
-    }
+XcbCanvas::Channel XcbCanvas::ChannelOf(std::uint32_t mask) {
+    return {std::countr_zero(mask), std::popcount(mask)};
+}
+
+XcbCanvas::XcbCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth,
+                     const xcb_visualtype_t& visual)
+    : connection_(connection),
+      window_(window),
+      depth_(depth),
+      red_(ChannelOf(visual.red_mask)),
+      green_(ChannelOf(visual.green_mask)),
+      blue_(ChannelOf(visual.blue_mask)) {
     gc_ = xcb_generate_id(connection);
     // No GraphicsExpose or NoExpose events for the copies: the pixmap is always whole.
     const std::uint32_t values[] = {0, 0};
@@ -167,36 +156,6 @@ void XcbCanvas::Show(const std::vector<Strip>& strips) {
         }
     }
     xcb_flush(connection_);
-}
-
-QImage XcbCanvas::Picture() const {
-    QImage picture(width_, height_, QImage::Format_RGB32);
-    picture.fill(Qt::black);
-    if (pixmap_ == 0) {
-        return picture;
-    }
-    const auto image = Take(xcb_get_image_reply(
-        connection_,
-        xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap_, 0, 0,
-                      static_cast<std::uint16_t>(width_), static_cast<std::uint16_t>(height_), ~0U),
-        nullptr));
-    const std::size_t pixels = std::size_t(width_) * std::size_t(height_);
-    if (!image || std::size_t(xcb_get_image_data_length(image.get())) < pixels * 4) {
-        return picture;  // only 32-bit pixels are read back
-    }
-    const auto* data = reinterpret_cast<const std::uint32_t*>(xcb_get_image_data(image.get()));
-    const auto channel = [](std::uint32_t pixel, const Channel& c) {
-        const std::uint32_t value = (pixel >> c.shift) & ((1U << c.bits) - 1);
-        return static_cast<int>(c.bits >= 8 ? value >> (c.bits - 8) : value << (8 - c.bits));
-    };
-    for (int y = 0; y < height_; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
-        for (int x = 0; x < width_; ++x) {
-            const std::uint32_t pixel = data[std::size_t(y) * std::size_t(width_) + std::size_t(x)];
-            line[x] = qRgb(channel(pixel, red_), channel(pixel, green_), channel(pixel, blue_));
-        }
-    }
-    return picture;
 }
 
 }  // namespace digitmosaic

@@ -7,7 +7,7 @@
 
 #include <xcb/xcb.h>
 
-#include <QImage>
+#include <QRgb>
 #include <cstdint>
 #include <vector>
 
@@ -20,14 +20,16 @@ xcb_connection_t* ToolkitXConnection();
 
 class XcbCanvas {
   public:
-    // The window must have a TrueColor visual (see Usable).
-    XcbCanvas(xcb_connection_t* connection, xcb_window_t window);
+    // For a window of the given depth and of a visual that TrueColourVisual accepted.
+    XcbCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth,
+              const xcb_visualtype_t& visual);
     ~XcbCanvas();
     XcbCanvas(const XcbCanvas&) = delete;
     XcbCanvas& operator=(const XcbCanvas&) = delete;
 
-    // Whether a window of this visual and depth can be painted.
-    static bool Usable(xcb_connection_t* connection, xcb_visualid_t visual, std::uint8_t depth);
+    // The visual's description when a window of it and of this depth can be painted, else null.
+    static const xcb_visualtype_t* TrueColourVisual(xcb_connection_t* connection,
+                                                    xcb_visualid_t visual, std::uint8_t depth);
 
     // Sizes the pixmap, keeping the earlier pictures where they were and black elsewhere.
     void Resize(int width, int height);
@@ -36,8 +38,6 @@ class XcbCanvas {
     void Fill(const PendingBoxes& boxes);
     // Copies the strips from the pixmap to the window and sends what is queued.
     void Show(const std::vector<Strip>& strips);
-    // The picture the pixmap holds, read back from the server.
-    QImage Picture() const;
 
   private:
     std::uint32_t PixelOf(QRgb rgb) const;
@@ -45,7 +45,7 @@ class XcbCanvas {
 
     xcb_connection_t* connection_;
     xcb_window_t window_;
-    std::uint8_t depth_ = 24;
+    std::uint8_t depth_;
     std::uint32_t gc_ = 0;
     std::uint32_t pixmap_ = 0;  // none until sized
     int width_ = 0;
@@ -53,7 +53,8 @@ class XcbCanvas {
     struct Channel {
         int shift;  // of the channel's lowest bit in a pixel
         int bits;
-    } red_{16, 8}, green_{8, 8}, blue_{0, 8};
+    } red_, green_, blue_;
+    static Channel ChannelOf(std::uint32_t mask);
     // The boxes of a frame gathered by colour, a request for each: a handful of colours per
     // frame in digit pictures, up to one per box in average pictures.
     struct Colour {

@@ -238,18 +238,28 @@ std::pair<int, int> XServer::Pointer() const {
     return {x, y};
 }
 
-bool XServer::Must(const std::string& command, std::chrono::milliseconds timeout) const {
+// Runs a command with DISPLAY set, ended after the timeout; its status as pclose gives it and what
+// it printed, or nothing when it cannot be started.
+std::optional<std::pair<int, std::string>> XServer::Shell(const std::string& command,
+                                                          std::chrono::milliseconds timeout,
+                                                          const char* errors) const {
     const std::string line = "DISPLAY=" + name_ + " timeout " +
-                             std::to_string(double(timeout.count()) / 1000) + " sh -c '" + command +
-                             "' 2>&1";
+                             std::to_string(double(timeout.count()) / 1000) + " " + command +
+                             " 2>" + errors;
     std::FILE* pipe = popen(line.c_str(), "r");
     if (!pipe) {
         ADD_FAILURE() << "cannot run " << command;
-        return false;
+        return std::nullopt;
     }
     std::string out;
     for (int c; (c = std::fgetc(pipe)) != EOF;) out += char(c);
-    const int status = pclose(pipe);
+    return std::pair(pclose(pipe), out);
+}
+
+bool XServer::Must(const std::string& command, std::chrono::milliseconds timeout) const {
+    const auto ran = Shell("sh -c '" + command + "'", timeout, "&1");
+    if (!ran) return false;
+    const auto& [status, out] = *ran;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
     ADD_FAILURE() << "on " << name_ << ": `" << command << "` failed ("
                   << (WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))
@@ -259,21 +269,12 @@ bool XServer::Must(const std::string& command, std::chrono::milliseconds timeout
 }
 
 std::string XServer::Run(const std::string& command, std::chrono::milliseconds timeout) const {
-    const std::string line = "DISPLAY=" + name_ + " timeout " +
-                             std::to_string(double(timeout.count()) / 1000) + " " + command +
-                             " 2>/dev/null";
-    std::FILE* pipe = popen(line.c_str(), "r");
-    if (!pipe) {
-        ADD_FAILURE() << "cannot run " << command;
-        return {};
-    }
-    std::string out;
-    for (int c; (c = std::fgetc(pipe)) != EOF;) out += char(c);
-    const int status = pclose(pipe);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 124) {
+    const auto ran = Shell(command, timeout, "/dev/null");
+    if (!ran) return {};
+    if (WIFEXITED(ran->first) && WEXITSTATUS(ran->first) == 124) {
         ADD_FAILURE() << "timed out: " << command;
     }
-    return out;
+    return ran->second;
 }
 
 std::string SaverBinary() {

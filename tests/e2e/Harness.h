@@ -109,6 +109,10 @@ class XServer {
     std::string MapsAndBells();
 
   private:
+    std::optional<std::pair<int, std::string>> Shell(const std::string& command,
+                                                     std::chrono::milliseconds timeout,
+                                                     const char* errors) const;
+
     std::string name_;
     std::unique_ptr<Child> server_;
     _XDisplay* display_ = nullptr;
