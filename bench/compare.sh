@@ -53,7 +53,7 @@ for dir in /usr/libexec/xscreensaver /usr/lib/xscreensaver; do
 done
 [[ -n $hacks ]] || fail "xscreensaver-data's hacks are not installed"
 [[ $bin != *[[:space:]]* ]] || fail "the build path must not hold spaces"
-for program in digitmosaic digitmosaic_floor digitmosaic_idlewidget digitmosaic_keyprobe; do
+for program in digitmosaic digitmosaic_floor digitmosaic_idlewidget digitmosaic_probe; do
     [[ -x $bin/$program ]] || fail "$bin/$program not built"
 done
 
@@ -128,7 +128,7 @@ start_server() {
     local name=$1 displayfile=$work/$1.display
     : >"$displayfile"
     if $two_monitors; then
-        Xorg -displayfd 3 -config "$here/xorg-dummy.conf" -noreset -nolisten tcp -dpi 96 \
+        Xorg -displayfd 3 -config "$here/../tools/xorg-dummy.conf" -noreset -nolisten tcp -dpi 96 \
             -logfile "$work/$name.xorg.log" 3>"$displayfile" >/dev/null 2>&1 &
     else
         Xvfb -displayfd 3 -screen 0 1920x1080x24 -dpi 96 -br -nolisten tcp \
@@ -281,6 +281,6 @@ if ! $two_monitors; then
     echo "alternately on one Xvfb; milliseconds:"
     echo
     start_server keys
-    "${clean_env[@]}" DISPLAY="$server_display" "$bin/digitmosaic_keyprobe" 9 \
+    "${clean_env[@]}" DISPLAY="$server_display" "$bin/digitmosaic_probe" 9 \
         digitmosaic "$bin/digitmosaic" /s -- floor "$bin/digitmosaic_floor"
 fi

@@ -49,7 +49,7 @@ std::vector<std::string> DummyXorgCommand(const TempDir& dir) {
     // other away.
     return {"Xorg",
             "-config",
-            DIGITMOSAIC_E2E_DIR "/xorg-dummy.conf",
+            DIGITMOSAIC_XORG_CONF,
             "-noreset",
             "-nolisten",
             "tcp",

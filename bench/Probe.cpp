@@ -4,7 +4,7 @@
 // UnmapNotify of a top-level window is taken, as another client sees it (SubstructureNotify on
 // the root), and the time to the end of the process. The programs take turns, ROUNDS times each;
 // prints per program the median, minimum and maximum of each figure. Exits 2 if it cannot measure.
-// Usage: digitmosaic_keyprobe ROUNDS NAME COMMAND [ARGS...] [-- NAME COMMAND [ARGS...]]...
+// Usage: digitmosaic_probe ROUNDS NAME COMMAND [ARGS...] [-- NAME COMMAND [ARGS...]]...
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -23,16 +23,42 @@
 #include <thread>
 #include <vector>
 
-#include "Probe.h"
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::duration<double, std::milli>;
 
-using digitmosaic::bench::Fail;
-using digitmosaic::bench::FirstCellsShown;
-using digitmosaic::bench::measured;
+pid_t measured = -1;  // the running program, stopped if a measurement fails
+
+[[noreturn]] void Fail(const std::string& why) {
+    std::fprintf(stderr, "digitmosaic_probe: %s\n", why.c_str());
+    if (measured > 0) {
+        kill(measured, SIGKILL);
+        waitpid(measured, nullptr, 0);
+    }
+    std::exit(2);
+}
+
+// True when the row shows anything but black.
+bool RowHasColour(Display* display, int y) {
+    const int width = DisplayWidth(display, DefaultScreen(display));
+    XImage* row =
+        XGetImage(display, DefaultRootWindow(display), 0, y, width, 1, AllPlanes, ZPixmap);
+    if (row == nullptr) {
+        Fail("cannot read the screen");
+    }
+    bool coloured = false;
+    for (int x = 0; x < width && !coloured; ++x) {
+        coloured = (XGetPixel(row, x, 0) & 0xFFFFFF) != 0;
+    }
+    XDestroyImage(row);
+    return coloured;
+}
+
+bool FirstCellsShown(Display* display) {
+    return RowHasColour(display, 0) ||
+           RowHasColour(display, DisplayHeight(display, DefaultScreen(display)) / 2);
+}
 
 struct Program {
     std::string name;
@@ -143,10 +169,9 @@ void PrintFigures(const char* what, const std::string& name, std::vector<double>
 }  // namespace
 
 int main(int argc, char** argv) {
-    digitmosaic::bench::probeName = "digitmosaic_keyprobe";
     int rounds = 0;
     if (argc < 4 || std::sscanf(argv[1], "%d", &rounds) != 1 || rounds < 1) {
-        Fail("usage: digitmosaic_keyprobe ROUNDS NAME COMMAND [ARGS...] [-- NAME COMMAND...]...");
+        Fail("usage: digitmosaic_probe ROUNDS NAME COMMAND [ARGS...] [-- NAME COMMAND...]...");
     }
     std::vector<Program> programs;
     for (int i = 2; i < argc; ++i) {
