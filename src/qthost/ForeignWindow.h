@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "geometry/PendingBoxes.h"
 #include "host/HostServices.h"
-#include "qthost/PixelGrid.h"
 #include "qthost/XcbCanvas.h"
 
 namespace digitmosaic {

@@ -24,6 +24,31 @@ int ShiftCode(Qt::KeyboardModifiers modifiers) {
            (modifiers & Qt::AltModifier ? 4 : 0);
 }
 
+bool IsRgb32(QImage::Format format) {
+    return format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+           format == QImage::Format_ARGB32_Premultiplied;
+}
+
+// The boxes into the backing store's image: straight into its pixels when they are 32-bit RGB,
+// through a painter in any other format.
+void FillImage(const PendingBoxes& boxes, QImage& image) {
+    if (IsRgb32(image.format())) {
+        boxes.FillInto(reinterpret_cast<Pixel*>(image.bits()),
+                       image.bytesPerLine() / static_cast<qsizetype>(sizeof(Pixel)), image.width(),
+                       image.height());
+        return;
+    }
+    const qreal ratio = image.devicePixelRatio();
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (const PendingBoxes::Fill& fill : boxes.Fills()) {
+        const Strip s = ClippedTo(fill.strip, image.width(), image.height());
+        painter.fillRect(QRectF(s.left / ratio, s.top / ratio, (s.right - s.left) / ratio,
+                                (s.bottom - s.top) / ratio),
+                         QColor(QRgb{fill.pixel}));
+    }
+}
+
 }  // namespace
 
 SaverWindow::SaverWindow(SaverWindowEvents& events, QScreen* screen)
@@ -110,7 +135,7 @@ void SaverWindow::Present() {
     const QRegion region = RegionOf(pending_.Strips());
     store_.beginPaint(region);
     if (QImage* image = StoreImage()) {
-        pending_.FillInto(*image);
+        FillImage(pending_, *image);
     }
     store_.endPaint();
     pending_.Clear();

@@ -7,8 +7,8 @@
 #include <QWindow>
 #include <vector>
 
+#include "geometry/PendingBoxes.h"
 #include "host/HostServices.h"
-#include "qthost/PixelGrid.h"
 
 namespace digitmosaic {
 

@@ -66,13 +66,15 @@ XcbCanvas::~XcbCanvas() {
     xcb_free_gc(connection_, gc_);
 }
 
-std::uint32_t XcbCanvas::PixelOf(QRgb rgb) const {
+std::uint32_t XcbCanvas::ServerPixelOf(Pixel pixel) const {
     const auto scaled = [](int value, const Channel& channel) {
         const int kept = std::min(channel.bits, 8);
         return static_cast<std::uint32_t>(value >> (8 - kept))
                << (channel.shift + channel.bits - kept);
     };
-    return scaled(qRed(rgb), red_) | scaled(qGreen(rgb), green_) | scaled(qBlue(rgb), blue_);
+    return scaled(static_cast<int>(pixel >> 16 & 0xFFU), red_) |
+           scaled(static_cast<int>(pixel >> 8 & 0xFFU), green_) |
+           scaled(static_cast<int>(pixel & 0xFFU), blue_);
 }
 
 void XcbCanvas::FillRectangles(std::uint32_t pixel,
@@ -110,7 +112,7 @@ void XcbCanvas::Fill(const PendingBoxes& boxes) {
     constexpr std::size_t kMostColours = 16;
     for (const PendingBoxes::Fill& fill : boxes.Fills()) {
         std::size_t colour = 0;
-        while (colour < used_ && colours_[colour].rgb != fill.rgb) {
+        while (colour < used_ && colours_[colour].pixel != fill.pixel) {
             ++colour;
         }
         if (colour == used_) {
@@ -121,7 +123,7 @@ void XcbCanvas::Fill(const PendingBoxes& boxes) {
             if (colour == colours_.size()) {
                 colours_.emplace_back();
             }
-            colours_[colour].rgb = fill.rgb;
+            colours_[colour].pixel = fill.pixel;
             colours_[colour].rectangles.clear();
             used_ = colour + 1;
         }
@@ -136,7 +138,7 @@ void XcbCanvas::Fill(const PendingBoxes& boxes) {
 
 void XcbCanvas::SendColours() {
     for (std::size_t colour = 0; colour < used_; ++colour) {
-        FillRectangles(PixelOf(colours_[colour].rgb), colours_[colour].rectangles);
+        FillRectangles(ServerPixelOf(colours_[colour].pixel), colours_[colour].rectangles);
     }
     used_ = 0;
 }

@@ -7,11 +7,10 @@
 
 #include <xcb/xcb.h>
 
-#include <QRgb>
 #include <cstdint>
 #include <vector>
 
-#include "qthost/PixelGrid.h"
+#include "geometry/PendingBoxes.h"
 
 namespace digitmosaic {
 
@@ -40,7 +39,7 @@ class XcbCanvas {
     void Show(const std::vector<Strip>& strips);
 
   private:
-    std::uint32_t PixelOf(QRgb rgb) const;
+    std::uint32_t ServerPixelOf(Pixel pixel) const;
     void FillRectangles(std::uint32_t pixel, const std::vector<xcb_rectangle_t>& rectangles);
 
     xcb_connection_t* connection_;
@@ -58,7 +57,7 @@ class XcbCanvas {
     // The boxes of a frame gathered by colour, a request for each: a handful of colours per
     // frame in digit pictures, up to one per box in average pictures.
     struct Colour {
-        QRgb rgb;
+        Pixel pixel;
         std::vector<xcb_rectangle_t> rectangles;
     };
     void SendColours();

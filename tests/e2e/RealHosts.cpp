@@ -47,16 +47,8 @@ std::vector<std::string> AsNobody(std::vector<std::string> environment,
 std::vector<std::string> DummyXorgCommand(const TempDir& dir) {
     // A seat other than seat0 takes no VT, so servers started side by side do not switch each
     // other away.
-    return {"Xorg",
-            "-config",
-            DIGITMOSAIC_XORG_CONF,
-            "-noreset",
-            "-nolisten",
-            "tcp",
-            "-logfile",
-            dir.Path() + "/xorg.log",
-            "-seat",
-            "seat-e2e",
+    return {"Xorg", "-config",  DIGITMOSAIC_XORG_CONF,    "-noreset", "-nolisten",
+            "tcp",  "-logfile", dir.Path() + "/xorg.log", "-seat",    "seat-e2e",
             "-br"};
 }
 
