@@ -1,6 +1,30 @@
 // Everything the program asks of the desktop and of the process, behind one interface.
 // The Qt host realises it for real runs; a recording fake realises it in tests. No toolkit
 // type appears here, so the program code above it runs without a display.
+//
+// The flow of control. The process entry builds the host and hands over to Main; from then on
+// the program holds the only thread that draws, and the host runs only when called:
+//
+//   entry ──> Main ── AnotherInstanceRunning? ──> EndProgram
+//              │
+//              ├─ "/c" ── OpenWindow(about) ── SystemBeep ── return
+//              │            └─> the entry runs the event loop until the about window goes:
+//              │                OK (Command1_Click) ── UnloadWindow(about) ── EndProgram
+//              │
+//              ├─ anything else ──> EndProgram
+//              │
+//              └─ "/s" ── SetCursorPos ── OpenWindow(form1)
+//                                           └─> Form_Load ── ShowWindow ── SeedRandom
+//                                                 └─> PictureLoop (never returns)
+//                                                       └─> DrawPicture: per row of cells
+//                                                             DrawBox × width, then PumpEvents
+//
+//   PumpEvents: the host presents the boxes drawn since the last pump on every surface (the
+//   saver's windows, or a host's window), waits for the next refresh while delivering input,
+//   and raises the handlers from inside the call:
+//     key, click, button, third move ──> Form_KeyDown / Form_Click / ... ──> UnloadWindow(form1)
+//       ──> Form_Unload (re-entered through the host) ──> EndProgram
+//   EndProgram never returns: the host hides what it shows and ends the process at once.
 #pragma once
 
 #include <cstdint>
