@@ -36,8 +36,10 @@ std::uint32_t ForeignWindow::DesktopRoot(xcb_connection_t* connection) {
         xcb_screen_next(&screens);
     }
     const xcb_window_t root = screens.data->root;
+    static constexpr char kVirtualRoot[] = "__SWM_VROOT";
     const auto atom = Take(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 1, 12, "__SWM_VROOT"), nullptr));
+        connection, xcb_intern_atom(connection, 1, sizeof kVirtualRoot - 1, kVirtualRoot),
+        nullptr));
     const auto tree =
         Take(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
     if (!atom || atom->atom == XCB_ATOM_NONE || !tree) {
