@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian package with CPack in the build folder, checks its files, control fields,
 # lintian, AppStream, manual page and desktop entry, then unpacks it into a staging root and
-# runs the end-to-end smoke checks on the unpacked program. Every failure is one line.
-# Usage: check-package.sh CPACK BUILD_DIR VERSION E2E_TESTS
+# runs the end-to-end smoke checks on the unpacked program, and MATE's screen saver on the unpacked
+# tree. Every failure is one line.
+# Usage: check-package.sh CPACK BUILD_DIR VERSION E2E_TESTS E2E_HOST_TESTS
 set -uo pipefail
-cpack=$1 build=$2 version=$3 e2e=$4
+cpack=$1 build=$2 version=$3 e2e=$4 e2e_hosts=$5
 work=$build/package-check
 failures=0
 fail() { echo "package check failed: $*" >&2; failures=$((failures + 1)); }
@@ -41,7 +42,7 @@ for library in libqt6core6 libqt6gui6 libqt6widgets6 libc6; do
     [[ $(field Depends) =~ (^|, )$library\ \( ]] || fail "Depends names no versioned $library: '$(field Depends)'"
 done
 
-lintian --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1
+lintian --display-info --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1
 # No error, no warning, and no note that the program lacks Debian's hardening.
 lintian_tag='^[EW]: |hardening-'
 grep -Eq "$lintian_tag" "$work/lintian.log" && fail "lintian: $(grep -Em1 "$lintian_tag" "$work/lintian.log")"
@@ -65,6 +66,9 @@ DIGITMOSAIC_BINARY=$root/usr/bin/digitmosaic "$e2e" \
 for smoke in Saver AboutWindow; do
     grep -q "^\[       OK \] EndToEnd\.$smoke" "$work/e2e.log" || fail "no EndToEnd.$smoke* smoke check passed on the unpacked program"
 done
+DIGITMOSAIC_INSTALLED=$root "$e2e_hosts" --gtest_filter='InMateScreensaver.*' >"$work/mate.log" 2>&1 &&
+    grep -q '^\[       OK \] InMateScreensaver\.' "$work/mate.log" ||
+    fail "MATE's screen saver does not run the unpacked program: see $work/mate.log"
 
 ((failures == 0)) && echo "package: $deb checked"
 exit $((failures > 0))
