@@ -17,6 +17,7 @@ if [[ ${1:-} != --build ]]; then
         dpkg-dev file lintian appstream desktop-file-utils groff libxml2-utils gzip
         xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
         xscreensaver xscreensaver-data
+        mate-screensaver dbus-bin dbus-daemon dconf-service dconf-gsettings-backend libglib2.0-bin
         sway grim wtype
     )
 fi

@@ -97,9 +97,16 @@ std::optional<std::uint32_t> ParseWindowId(const std::string& text) {
     return static_cast<std::uint32_t>(value);
 }
 
-HostWindowRequest HostWindowFromEnvironment() {
+HostWindowRequest HostWindowFrom(const HostArguments& arguments) {
     HostWindowRequest request;
-    request.text = Variable("XSCREENSAVER_WINDOW");
+    request.root = arguments.root;
+    if (arguments.windowId) {
+        request.source = "--window-id";
+        request.text = *arguments.windowId;
+    } else if (const std::string variable = Variable("XSCREENSAVER_WINDOW"); !variable.empty()) {
+        request.source = "XSCREENSAVER_WINDOW";
+        request.text = variable;
+    }
     if (request.Given()) {
         request.id = ParseWindowId(request.text);
     }
@@ -110,6 +117,8 @@ std::string InstanceScope(const HostWindowRequest& hostWindow) {
     std::string scope = ServerOf(Variable("DISPLAY")) + "," + Variable("WAYLAND_DISPLAY");
     if (hostWindow.id) {
         scope += ",window" + std::to_string(*hostWindow.id);
+    } else if (hostWindow.root && !hostWindow.Given()) {
+        scope += ",root";
     }
     return scope;
 }

@@ -7,21 +7,28 @@
 #include <optional>
 #include <string>
 
+#include "host/HostArguments.h"
+
 namespace digitmosaic {
 
-// The host's window from XSCREENSAVER_WINDOW, in decimal or in hexadecimal with "0x".
+// The host's window: named by "--window-id" after "/s" or, failing that, by XSCREENSAVER_WINDOW,
+// in decimal or in hexadecimal with "0x"; with "-root" and no window named, the root window.
 struct HostWindowRequest {
-    std::string text;                 // the variable as it stands, for messages
+    std::string source;               // "--window-id" or "XSCREENSAVER_WINDOW", for messages
+    std::string text;                 // the id as given, for messages
     std::optional<std::uint32_t> id;  // a valid window id, when given
+    bool root = false;
 
-    bool Given() const { return !text.empty(); }
+    bool Given() const { return !source.empty(); }
+    // In a window that is not the saver's: no pointer move, no input.
+    bool Embedded() const { return Given() || root; }
 };
 
-HostWindowRequest HostWindowFromEnvironment();
+HostWindowRequest HostWindowFrom(const HostArguments& arguments);
 std::optional<std::uint32_t> ParseWindowId(const std::string& text);
 
 // Names the place the saver runs in, for the instance lock: the display (":1" and ":1.0" are
-// the same one), the Wayland display, and the host's window if there is one.
+// the same one), the Wayland display, and the host's window or the root if there is one.
 std::string InstanceScope(const HostWindowRequest& hostWindow);
 
 // Why no window can be opened, or empty when a display can be tried: DISPLAY, a Wayland display

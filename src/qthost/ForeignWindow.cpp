@@ -11,10 +11,10 @@ namespace digitmosaic {
 
 namespace {
 
-[[noreturn]] void Refuse(std::uint32_t id, const char* why) {
+[[noreturn]] void Refuse(const std::string& source, std::uint32_t id, const char* why) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(id));
-    Fail(std::string("XSCREENSAVER_WINDOW ") + hex + " " + why);
+    Fail(source + " " + hex + " " + why);
 }
 
 template <typename Reply>
@@ -24,11 +24,50 @@ std::unique_ptr<Reply, decltype(&std::free)> Take(Reply* reply) {
 
 }  // namespace
 
+std::uint32_t ForeignWindow::DesktopRoot(xcb_connection_t* connection) {
+    char* host = nullptr;
+    int display = 0, screenNumber = 0;
+    if (xcb_parse_display(nullptr, &host, &display, &screenNumber) == 0) {
+        screenNumber = 0;
+    }
+    std::free(host);
+    auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && screens.rem > 1; ++i) {
+        xcb_screen_next(&screens);
+    }
+    const xcb_window_t root = screens.data->root;
+    static constexpr char kVirtualRoot[] = "__SWM_VROOT";
+    const auto atom = Take(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 1, sizeof kVirtualRoot - 1, kVirtualRoot),
+        nullptr));
+    const auto tree =
+        Take(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
+    if (!atom || atom->atom == XCB_ATOM_NONE || !tree) {
+        return root;
+    }
+    const xcb_window_t* children = xcb_query_tree_children(tree.get());
+    for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
+        const auto property = Take(xcb_get_property_reply(
+            connection,
+            xcb_get_property(connection, 0, children[i], atom->atom, XCB_ATOM_WINDOW, 0, 1),
+            nullptr));
+        if (property && property->format == 32 &&
+            xcb_get_property_value_length(property.get()) == 4) {
+            return *static_cast<const xcb_window_t*>(xcb_get_property_value(property.get()));
+        }
+    }
+    return root;
+}
+
 ForeignWindow::ForeignWindow(SaverWindowEvents& events, xcb_connection_t* connection,
-                             std::uint32_t id)
+                             std::uint32_t id, const std::string& source)
     : events_(events), id_(id) {
-    // Structure news (size, destruction) and exposures; no input of any kind.
-    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE;
+    // Structure news (size, destruction) and exposures; no input of any kind. What this
+    // connection watched there already stays (the toolkit watches the root's properties).
+    const auto watched = Take(xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, id), nullptr));
+    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE |
+                               (watched ? watched->your_event_mask : 0);
     const auto selected =
         xcb_change_window_attributes_checked(connection, id, XCB_CW_EVENT_MASK, &mask);
     const auto attributes = Take(xcb_get_window_attributes_reply(
@@ -38,15 +77,15 @@ ForeignWindow::ForeignWindow(SaverWindowEvents& events, xcb_connection_t* connec
         Take(xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr));
     if (xcb_generic_error_t* error = xcb_request_check(connection, selected)) {
         std::free(error);
-        Refuse(id, "names no window");
+        Refuse(source, id, "names no window");
     }
     if (!attributes || !geometry) {
-        Refuse(id, "names no window");
+        Refuse(source, id, "names no window");
     }
     const xcb_visualtype_t* visual =
         XcbCanvas::TrueColourVisual(connection, attributes->visual, geometry->depth);
     if (attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT || !visual) {
-        Refuse(id, "is not a colour window");
+        Refuse(source, id, "is not a colour window");
     }
     canvas_ = std::make_unique<XcbCanvas>(connection, id, geometry->depth, *visual);
     Fit(geometry->width, geometry->height);

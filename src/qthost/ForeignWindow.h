@@ -1,5 +1,6 @@
 // The saver inside a screen-saver host's window (XScreenSaver, MATE): paints into an X window
-// that another client owns and that it names in XSCREENSAVER_WINDOW. The saver opens no window
+// that another client owns and that it names in XSCREENSAVER_WINDOW or with "--window-id", or
+// into the desktop's root window for "-root". The saver opens no window
 // of its own and selects no input there: input belongs to the host, which ends the saver. It
 // follows the window's size, repaints what the server lost, and unloads the saver when the
 // window goes.
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "geometry/PendingBoxes.h"
 #include "host/HostServices.h"
@@ -19,8 +21,13 @@ namespace digitmosaic {
 class ForeignWindow final {
   public:
     // Ends the process with one line on stderr and status 1 when the id names no window the
-    // saver can paint in.
-    ForeignWindow(SaverWindowEvents& events, xcb_connection_t* connection, std::uint32_t id);
+    // saver can paint in; the line names the id's source.
+    ForeignWindow(SaverWindowEvents& events, xcb_connection_t* connection, std::uint32_t id,
+                  const std::string& source);
+
+    // The default screen's root window, or the virtual root that a desktop put over it
+    // (__SWM_VROOT on one of the root's children), where its background shows.
+    static std::uint32_t DesktopRoot(xcb_connection_t* connection);
 
     void SetLogicalScale(double x1, double y1, double x2, double y2);
     void DrawBox(float x, float y, float dx, float dy, PackedColor color);

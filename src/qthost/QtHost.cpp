@@ -27,15 +27,12 @@ namespace digitmosaic {
 
 namespace {
 
-std::string JoinArguments(int argc, char** argv) {
-    std::string joined;
+std::vector<std::string> ArgumentsOf(int argc, char** argv) {
+    std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) {
-        if (i > 1) {
-            joined += ' ';
-        }
-        joined += argv[i];
+        arguments.emplace_back(argv[i]);
     }
-    return joined;
+    return arguments;
 }
 
 }  // namespace
@@ -43,10 +40,10 @@ std::string JoinArguments(int argc, char** argv) {
 QtHost::QtHost(int& argc, char** argv, Pacing pacing)
     : argc_(argc),
       argv_(argv),
-      arguments_(JoinArguments(argc, argv)),
+      arguments_(ParseHostArguments(ArgumentsOf(argc, argv))),
       pacing_(pacing),
       random_(std::random_device{}()),
-      hostWindow_(HostWindowFromEnvironment()),
+      hostWindow_(HostWindowFrom(arguments_)),
       instanceLock_("digitmosaic", InstanceScope(hostWindow_)) {
     qInstallMessageHandler(QuietMessages);
 }
@@ -181,7 +178,7 @@ void QtHost::EndProgram() {
     std::_Exit(0);
 }
 
-std::string QtHost::ArgumentString() { return arguments_; }
+std::string QtHost::ArgumentString() { return arguments_.argument; }
 
 bool QtHost::AnotherInstanceRunning() { return instanceLock_.AnotherInstanceRunning(); }
 
@@ -198,8 +195,8 @@ float QtHost::ScreenHeightTwips() {
 }
 
 void QtHost::SetCursorPos(std::int32_t x, std::int32_t y) {
-    // In a host's window the pointer is the host's; Wayland lets no client move it.
-    if (hostWindow_.Given()) {
+    // In a host's window (or the root) the pointer is the host's; Wayland lets no client move it.
+    if (hostWindow_.Embedded()) {
         return;
     }
     StartGui();
@@ -228,15 +225,18 @@ void QtHost::OpenWindow(SaverWindowEvents& window) {
 
 void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
     saverEvents_ = &events;
-    if (hostWindow_.Given()) {
-        if (!hostWindow_.id) {
-            Fail("XSCREENSAVER_WINDOW is not a window id: \"" + hostWindow_.text + "\"");
+    if (hostWindow_.Embedded()) {
+        const std::string source = hostWindow_.Given() ? hostWindow_.source : "-root";
+        if (hostWindow_.Given() && !hostWindow_.id) {
+            Fail(source + " is not a window id: \"" + hostWindow_.text + "\"");
         }
         xcb_connection_t* connection = ToolkitXConnection();
         if (!connection) {
-            Fail("XSCREENSAVER_WINDOW names an X window, but the display is not X11");
+            Fail(source + " names an X window, but the display is not X11");
         }
-        foreignWindow_ = std::make_unique<ForeignWindow>(events, connection, *hostWindow_.id);
+        const std::uint32_t id =
+            hostWindow_.id ? *hostWindow_.id : ForeignWindow::DesktopRoot(connection);
+        foreignWindow_ = std::make_unique<ForeignWindow>(events, connection, id, source);
     } else {
         for (QScreen* screen : QGuiApplication::screens()) {
             AddScreen(screen);

@@ -89,10 +89,10 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
 
     int& argc_;
     char** argv_;
-    std::string arguments_;
+    HostArguments arguments_;  // with the hosts' additions after "/s" taken
     Pacing pacing_;
     std::mt19937 random_;
-    HostWindowRequest hostWindow_;  // from XSCREENSAVER_WINDOW
+    HostWindowRequest hostWindow_;  // from the arguments or XSCREENSAVER_WINDOW
     InstanceLock instanceLock_;
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QSocketNotifier> lockNotifier_;

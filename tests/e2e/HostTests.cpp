@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <numeric>
 #include <optional>
@@ -75,6 +77,41 @@ int WatchUntilPainted(const XServer& x, const Rect& area, const std::vector<Rect
     return missing;
 }
 
+// Watches the whole screen until every pixel of the area has shown cells, for at most the given
+// time; empty when so and no pixel outside it changed from the untouched screen, else what failed.
+std::string FillsOnly(const XServer& server, const Rect& area, const Image& untouched,
+                      std::chrono::milliseconds within) {
+    Painted painted(area);
+    int outside = 0, firstX = -1, firstY = -1;
+    for (const auto end = Clock::now() + within; Clock::now() < end && painted.Missing(area);) {
+        const Image shot = server.Screenshot();
+        painted.Add(shot.Crop(area));
+        for (int y = 0; y < shot.height; ++y)
+            for (int x = 0; x < shot.width; ++x)
+                if (!Inside(area, x, y) && shot.At(x, y) != untouched.At(x, y) && !outside++)
+                    firstX = x, firstY = y;
+        std::this_thread::sleep_for(50ms);
+    }
+    std::string failed;
+    if (const int missing = painted.Missing(area))
+        failed += std::to_string(missing) + " pixels of " + ToString(area) +
+                  " never showed cells " + "in " + std::to_string(within.count()) +
+                  " ms: not fitted; ";
+    if (outside)
+        failed += std::to_string(outside) + " pixel changes outside " + ToString(area) +
+                  ", the first at " + std::to_string(firstX) + "," + std::to_string(firstY);
+    return failed;
+}
+
+// The command line of a process, its arguments separated by blanks.
+std::string CommandLine(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline");
+    std::string line((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::replace(line.begin(), line.end(), '\0', ' ');
+    if (!line.empty()) line.pop_back();
+    return line;
+}
+
 // Waits until the area shows cells in more than one colour; the time it took, or nothing.
 std::optional<Clock::duration> CellsWithin(const XServer& x, const Rect& r,
                                            std::chrono::milliseconds within,
@@ -120,14 +157,17 @@ std::string CoveredWithin(const XServer& x, pid_t pid, const std::vector<Rect>& 
     }
 }
 
-// --- embedded in a host's window, MATE style, and standalone, on Xvfb ---
+// --- embedded in a host's window, as the settings' previews run it, and standalone, on Xvfb ---
 
 class OnXvfb : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(x_.Up()); }
-    std::unique_ptr<Child> Saver(const std::string& window) {
-        return std::make_unique<Child>(std::vector<std::string>{SaverBinary(), "/s"},
-                                       SaverEnvironment(x_.Name(), runtime_, window));
+    // "/s" and the arguments a host adds, XSCREENSAVER_WINDOW set to the window when not empty.
+    std::unique_ptr<Child> Saver(const std::string& window,
+                                 const std::vector<std::string>& added = {}) {
+        std::vector<std::string> args{SaverBinary(), "/s"};
+        args.insert(args.end(), added.begin(), added.end());
+        return std::make_unique<Child>(args, SaverEnvironment(x_.Name(), runtime_, window));
     }
     std::vector<TopLevel> NewTopLevels(const std::vector<TopLevel>& before) const {
         std::vector<TopLevel> added;
@@ -143,51 +183,68 @@ class OnXvfb : public ::testing::Test {
     TempDir runtime_;
 };
 
-TEST_F(OnXvfb, EmbeddedPreviewIsFittedFollowsResizesAndTouchesNothingElse) {
-    // A preferences dialog in grey with a black preview area inside it.
-    HostWindow dialog(x_.Connection(), {100, 80, 480, 360}, 0, 0x808080);
-    HostWindow preview(x_.Connection(), {40, 30, 160, 120}, dialog.Id());
-    Rect area{140, 110, 160, 120};  // the preview on the screen
-    x_.Xdotool("mousemove 700 500");
+// XScreenSaver's settings dialog runs its preview as "/s --window-id ID", with XSCREENSAVER_WINDOW
+// naming the same window: a 695 x 390 area inside the dialog.
+TEST_F(OnXvfb, SettingsPreviewIsFittedFollowsResizesTouchesNothingElseAndEndsAtSigterm) {
+    HostWindow dialog(x_.Connection(), {20, 20, 900, 500}, 0, 0x808080);
+    HostWindow preview(x_.Connection(), {20, 15, 695, 390}, dialog.Id());
+    Rect area{40, 35, 695, 390};  // the preview on the screen
+    x_.Xdotool("mousemove 940 530");
     const std::vector<TopLevel> before = x_.MappedTopLevels();
     const Image untouched = x_.Screenshot();
 
-    auto saver = Saver(preview.Hex());
+    auto saver = Saver(preview.Hex(), {"--window-id", preview.Hex()});
     const auto first = CellsWithin(x_, area, 1000ms);
     ASSERT_TRUE(first) << "no cells in the preview window within 1 s; the saver "
                        << saver->Wait(0ms) << ", stderr: " << saver->Errors();
-
     // Every pixel of the window shows cells once a picture has covered it, and none outside.
-    Painted painted(area);
-    int outside = 0, firstX = -1, firstY = -1;
-    for (const auto end = Clock::now() + 8s; Clock::now() < end && painted.Missing(area);) {
-        const Image shot = x_.Screenshot();
-        painted.Add(x_.Screenshot(area.x, area.y, area.width, area.height));
-        for (int y = 0; y < shot.height; ++y)
-            for (int x = 0; x < shot.width; ++x)
-                if (!Inside(area, x, y) && shot.At(x, y) != untouched.At(x, y) && !outside++)
-                    firstX = x, firstY = y;
-        std::this_thread::sleep_for(50ms);
-    }
-    EXPECT_EQ(painted.Missing(area), 0)
-        << "pixels of the " << ToString(area) << " preview never showed cells in 8 s: the "
-        << "picture is not fitted to the window";
-    EXPECT_EQ(outside, 0) << "pixel changes outside the preview window, the first at " << firstX
-                          << "," << firstY;
-    EXPECT_EQ(x_.Pointer(), std::make_pair(700, 500)) << "the saver moved the pointer";
+    EXPECT_EQ(FillsOnly(x_, area, untouched, 8s), "");
+    EXPECT_EQ(x_.Pointer(), std::make_pair(940, 530)) << "the saver moved the pointer";
     for (const TopLevel& top : NewTopLevels(before))
         ADD_FAILURE() << "a new top-level window " << ToString(top.area) << " (pid " << top.pid
                       << ", saver " << saver->Pid() << ") while embedded";
 
-    // Grown to twice the size: the new part shows cells once the next picture is fitted.
-    preview.Resize(320, 240);
-    area = {140, 110, 320, 240};
+    // Grown: the new part shows cells once the next picture is fitted.
+    preview.Resize(860, 470);
+    area = {40, 35, 860, 470};
     // Right of the old area, and below it.
-    const int missing =
-        WatchUntilPainted(x_, area, {{300, 110, 160, 240}, {140, 230, 160, 120}}, 12s);
-    EXPECT_EQ(missing, 0) << "after the window grew from 160x120 to 320x240, " << missing
+    const int missing = WatchUntilPainted(x_, area, {{735, 35, 165, 470}, {40, 425, 695, 80}}, 12s);
+    EXPECT_EQ(missing, 0) << "after the window grew from 695x390 to 860x470, " << missing
                           << " pixels of its new area showed no cells within 12 s";
     EXPECT_EQ(saver->Wait(0ms), "running") << saver->Errors();
+    kill(saver->Pid(), SIGTERM);
+    EXPECT_EQ(saver->Wait(1s), "signal 15") << "after SIGTERM";
+}
+
+// "-root" with no window named: the desktop's virtual root where one is marked, else the root
+// window itself, under the other windows; as in a host's window, the pointer stays and no window
+// of its own appears.
+TEST_F(OnXvfb, RootSaverPaintsTheVirtualRootOrTheRootAndEndsAtSigterm) {
+    HostWindow desktop(x_.Connection(), {100, 80, 480, 300});
+    desktop.MarkVirtualRoot();
+    HostWindow other(x_.Connection(), {700, 300, 200, 200}, 0, 0x808080);
+    x_.Xdotool("mousemove 940 530");
+    const std::vector<TopLevel> before = x_.MappedTopLevels();
+    const Image untouched = x_.Screenshot();
+    auto saver = Saver("", {"-root"});
+    ASSERT_TRUE(CellsWithin(x_, {100, 80, 480, 300}, 1000ms)) << saver->Errors();
+    EXPECT_EQ(FillsOnly(x_, {100, 80, 480, 300}, untouched, 8s), "") << "in the virtual root";
+    kill(saver->Pid(), SIGTERM);
+    EXPECT_EQ(saver->Wait(1s), "signal 15") << "after SIGTERM";
+
+    desktop.Destroy();
+    auto onRoot = Saver("", {"--root"});
+    // Everywhere but under the grey window.
+    EXPECT_EQ(WatchUntilPainted(x_, {0, 0, 960, 540}, {{0, 0, 960, 300}, {0, 300, 700, 240}}, 8s),
+              0)
+        << "pixels of the root window showed no cells within 8 s; " << onRoot->Errors();
+    EXPECT_EQ(x_.Screenshot(700, 300, 200, 200).Colours(0, 0, 200, 200), 1U)
+        << "the saver painted over the window above the root";
+    EXPECT_EQ(x_.Pointer(), std::make_pair(940, 530)) << "the saver moved the pointer";
+    EXPECT_EQ(Describe(WindowsOf(x_, onRoot->Pid())), "none");
+    EXPECT_EQ(NewTopLevels(before).size(), 0U) << "a window appeared";
+    kill(onRoot->Pid(), SIGTERM);
+    EXPECT_EQ(onRoot->Wait(1s), "signal 15") << "after SIGTERM";
 }
 
 TEST_F(OnXvfb, EmbeddedSaversRunOnePerWindowAndEndWithItOrAtSigterm) {
@@ -202,8 +259,8 @@ TEST_F(OnXvfb, EmbeddedSaversRunOnePerWindowAndEndWithItOrAtSigterm) {
             << "stderr: " << inLeft->Errors() << inRight->Errors();
     }
 
-    auto second = Saver(left.Hex());
-    EXPECT_EQ(second->Wait(1s), "exit 0") << "a second saver for the same window";
+    auto second = Saver("", {"-window-id", left.Hex()});
+    EXPECT_EQ(second->Wait(1s), "exit 0") << "a second saver for the same window, named otherwise";
     EXPECT_EQ(inLeft->Wait(0ms), "running") << inLeft->Errors();
     EXPECT_EQ(inRight->Wait(0ms), "running") << inRight->Errors();
 
@@ -226,11 +283,19 @@ TEST_F(OnXvfb, EmbeddedBadWindowGivesOneLineStatusOneAndDrawsNothing) {
         HostWindow window(x_.Connection(), {0, 0, 10, 10});
         gone = std::to_string(window.Id());
     }
+    HostWindow valid(x_.Connection(), {0, 0, 10, 10});
     const std::vector<TopLevel> before = x_.MappedTopLevels();
-    for (const std::string& value :
-         std::vector<std::string>{"junk", "0x", "12ab", "0xfffffffff", gone}) {
+    // XSCREENSAVER_WINDOW, then the argument, which wins over the variable.
+    for (const auto& [value, added] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"junk", {}},
+             {"0x", {}},
+             {"12ab", {}},
+             {"0xfffffffff", {}},
+             {gone, {}},
+             {valid.Hex(), {"--window-id", "junk"}},
+             {"", {"-root", "-window-id", gone}}}) {
         const Image untouched = x_.Screenshot();
-        auto saver = Saver(value);
+        auto saver = Saver(value, added);
         // Looked at all along, so that a window shown only briefly counts too.
         bool mapped = false, drawn = false;
         for (const auto end = Clock::now() + 3s;
@@ -247,7 +312,8 @@ TEST_F(OnXvfb, EmbeddedBadWindowGivesOneLineStatusOneAndDrawsNothing) {
             wrong += " not one line from digitmosaic on stderr but \"" + errors + "\";";
         if (mapped) wrong += " a window was mapped;";
         if (drawn) wrong += " the screen changed;";
-        EXPECT_EQ(wrong, "") << "XSCREENSAVER_WINDOW=" << value;
+        EXPECT_EQ(wrong, "") << "XSCREENSAVER_WINDOW=" << value << ", " << added.size()
+                             << " arguments after /s";
     }
 }
 
@@ -307,6 +373,37 @@ TEST(InXScreenSaver, PictureShowsInItsWindowPastTheWatchdogAndAKeyEndsTheSaver) 
     }
     EXPECT_TRUE(ended) << "a key seen by XScreenSaver did not end the saver within 2 s; log:\n"
                        << daemon.Log();
+}
+
+// --- in MATE's screen saver, installed, on Xvfb ---
+
+TEST(InMateScreensaver, ActivationRunsTheInstalledSaverFullScreenAndDeactivationEndsIt) {
+    XServer x({"Xvfb", "-screen", "0", "960x540x24", "-dpi", "96", "-br", "-nolisten", "tcp"});
+    ASSERT_TRUE(x.Up());
+    TempDir into(0, 0755);
+    const std::string tree = InstalledTree(into);
+    ASSERT_FALSE(tree.empty());
+    MateScreensaver mate(x, tree);
+    ASSERT_TRUE(mate.Up());
+    ASSERT_TRUE(mate.Command("--activate")) << mate.Log();
+    std::vector<pid_t> savers;
+    for (const auto end = Clock::now() + 5s; savers.empty() && Clock::now() < end;)
+        std::this_thread::sleep_for(20ms), savers = mate.Children();
+    ASSERT_EQ(savers.size(), 1U) << "mate-screensaver's children 5 s after activation; its log:\n"
+                                 << mate.Log();
+    EXPECT_EQ(CommandLine(savers[0]), "/usr/libexec/xscreensaver/digitmosaic /s");
+    const Rect screen{0, 0, 960, 540};
+    EXPECT_TRUE(CellsWithin(x, screen, 3000ms)) << "no cells 3 s after activation; its log:\n"
+                                                << mate.Log();
+    EXPECT_EQ(WatchUntilPainted(x, screen, {screen}, 8s), 0) << "not full screen";
+
+    ASSERT_TRUE(mate.Command("--deactivate")) << mate.Log();
+    bool ended = false;
+    for (const auto end = Clock::now() + 2s; !ended && Clock::now() < end;)
+        std::this_thread::sleep_for(20ms),
+            ended = !ProcessRuns(savers[0]) && mate.Children().empty();
+    EXPECT_TRUE(ended) << "the saver or another child of mate-screensaver still runs 2 s after "
+                       << "deactivation";
 }
 
 // --- several monitors on the X.org dummy driver ---

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -102,6 +103,20 @@ std::vector<std::string> SaverEnvironment(const std::string& display, const Temp
                                  "DISPLAY=" + display, "XDG_RUNTIME_DIR=" + runtime.Path()};
     if (!hostWindow.empty()) env.push_back("XSCREENSAVER_WINDOW=" + hostWindow);
     return env;
+}
+
+std::string InstalledTree(const TempDir& into) {
+    if (const char* given = std::getenv("DIGITMOSAIC_INSTALLED"); given && *given) return given;
+    int status = -1;
+    const std::string out = Output("DESTDIR='" + into.Path() +
+                                       "' '" DIGITMOSAIC_CMAKE "' --install '" DIGITMOSAIC_BUILD_DIR
+                                       "' --prefix /usr 2>&1",
+                                   &status);
+    if (status != 0) {
+        ADD_FAILURE() << "cmake --install failed: " << out;
+        return {};
+    }
+    return into.Path();
 }
 
 // --- X.org with the dummy driver ---
@@ -208,6 +223,75 @@ std::optional<XScreenSaverDaemon::Launch> XScreenSaverDaemon::WaitForLaunch(
     }
 }
 
+// --- MATE's screen saver ---
+
+MateScreensaver::MateScreensaver(const XServer& server, const std::string& installedRoot,
+                                 std::chrono::milliseconds timeout)
+    : display_(server.Name()) {
+    const std::string session = home_.Write(
+        "session.sh",
+        "gsettings set org.mate.screensaver mode single &&\n"
+        "gsettings set org.mate.screensaver themes \"['screensavers-digitmosaic']\" &&\n"
+        "gsettings set org.mate.screensaver lock-enabled false &&\n"
+        "echo \"$$ $DBUS_SESSION_BUS_ADDRESS\" > \"$HOME/bus.new\" &&\n"
+        "mv \"$HOME/bus.new\" \"$HOME/bus\" && exec mate-screensaver --no-daemon --debug\n");
+    // Lays the tree over /usr as root, then becomes the user; the accessibility bus stays off.
+    std::vector<std::string> user =
+        AsNobody({"HOME=" + home_.Path(), "XDG_RUNTIME_DIR=" + runtime_.Path(),
+                  "DISPLAY=" + display_, "PATH=/usr/bin:/bin", "NO_AT_BRIDGE=1", "GTK_A11Y=none"},
+                 {"dbus-run-session", "--", "sh", session});
+    std::string line = "mount -t overlay overlay -o lowerdir=\"$0/usr:/usr\" /usr && exec";
+    for (const std::string& word : user) line += " '" + word + "'";
+    session_ = std::make_unique<Child>(std::vector<std::string>{
+        "unshare", "--mount", "--propagation", "private", "sh", "-c", line, installedRoot});
+    // Up once it has its bus, and answers on it.
+    for (const auto end = Clock::now() + timeout;
+         Clock::now() < end && session_->Wait(0ms) == "running";
+         std::this_thread::sleep_for(50ms)) {
+        std::ifstream file(home_.Path() + "/bus");
+        pid_t pid = -1;
+        if (!(file >> pid >> bus_) || !Command("--query")) continue;
+        pid_ = pid;
+        break;
+    }
+    if (pid_ < 0)
+        ADD_FAILURE() << "mate-screensaver did not answer within " << timeout.count() << " ms ("
+                      << session_->Wait(0ms) << "): " << Log();
+}
+
+MateScreensaver::~MateScreensaver() {
+    // Its savers, then it; its bus ends with it, and the session with the bus.
+    for (const pid_t child : Children()) kill(child, SIGTERM);
+    if (pid_ > 0 && ProcessRuns(pid_)) kill(pid_, SIGTERM);
+    session_.reset();
+}
+
+bool MateScreensaver::Command(const std::string& option) const {
+    int status = -1;
+    Output(
+        "timeout 5 " +
+            [&] {
+                std::string line;
+                for (const std::string& word :
+                     AsNobody({"DBUS_SESSION_BUS_ADDRESS=" + bus_, "DISPLAY=" + display_},
+                              {"mate-screensaver-command", option}))
+                    line += " '" + word + "'";
+                return line;
+            }() +
+            " >/dev/null 2>&1",
+        &status);
+    return status == 0;
+}
+
+std::vector<pid_t> MateScreensaver::Children() const {
+    std::vector<pid_t> children;
+    const std::string id = std::to_string(pid_);
+    std::ifstream list("/proc/" + id + "/task/" + id + "/children");
+    for (pid_t child; pid_ > 0 && list >> child;)
+        if (ProcessRuns(child)) children.push_back(child);
+    return children;
+}
+
 // --- sway ---
 
 HeadlessSway::HeadlessSway(const std::vector<Rect>& outputs, std::chrono::milliseconds timeout) {
@@ -312,6 +396,13 @@ std::string HostWindow::Hex() const {
 
 void HostWindow::Resize(int width, int height) {
     XResizeWindow(display_, id_, unsigned(width), unsigned(height));
+    XSync(display_, False);
+}
+
+void HostWindow::MarkVirtualRoot() {
+    const Window self = id_;
+    XChangeProperty(display_, id_, XInternAtom(display_, "__SWM_VROOT", False), XA_WINDOW, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&self), 1);
     XSync(display_, False);
 }
 

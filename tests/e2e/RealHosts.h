@@ -1,7 +1,7 @@
 // The hosts a screen saver meets on real Linux desktops, each started for one test and ended by
 // process id with it: the X.org server with the dummy driver (monitors that come, go and change
-// size), XScreenSaver's daemon, a headless sway, and a host window made the way MATE's
-// screensaver and its preview make theirs.
+// size), XScreenSaver's daemon, MATE's screen saver, a headless sway, and a host window made the
+// way the hosts' previews make theirs.
 #pragma once
 
 #include <sys/types.h>
@@ -47,6 +47,11 @@ bool ProcessRuns(pid_t pid);
 std::vector<std::string> SaverEnvironment(const std::string& display, const TempDir& runtime,
                                           const std::string& hostWindow = "");
 
+// The program installed under the directory as the package installs it (DIGITMOSAIC_INSTALLED
+// from the environment when set: the unpacked package, say; else the install rules' output put
+// there); returns the root of the tree, holding usr/, or empty when the install failed.
+std::string InstalledTree(const TempDir& into);
+
 // The X.org server with the dummy video driver: outputs DUMMY0 to DUMMY15, which xrandr
 // enables, places and resizes at run time. It takes no VT (it runs on a seat of its own).
 class DummyXorg {
@@ -91,6 +96,32 @@ class XScreenSaverDaemon {
     std::unique_ptr<Child> daemon_;
 };
 
+// MATE's screen saver, run as the unprivileged user under dbus-run-session with a home of its
+// own, its theme set with gsettings to the saver's entry. It runs the programs of its entries only
+// from system folders: the installed tree given (the install rules' output, or the unpacked
+// package) is laid over /usr in a private mount namespace, so the machine stays as it was.
+class MateScreensaver {
+  public:
+    MateScreensaver(const XServer& server, const std::string& installedRoot,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    ~MateScreensaver();
+
+    bool Up() const { return pid_ > 0; }
+    // mate-screensaver-command with the option, on the session's bus; true on status 0.
+    bool Command(const std::string& option) const;
+    // The processes mate-screensaver started and that still run.
+    std::vector<pid_t> Children() const;
+    std::string Log() const { return session_ ? session_->Errors() : ""; }
+
+  private:
+    TempDir home_{kNobody, 0755};
+    TempDir runtime_{kNobody};
+    std::string display_;
+    std::unique_ptr<Child> session_;
+    std::string bus_;
+    pid_t pid_ = -1;
+};
+
 // A headless sway (pixman renderer) with outputs HEADLESS-1, HEADLESS-2... at the given places,
 // run as an unprivileged user; its clients connect to it by the socket's full path.
 // Screenshots with grim, of all outputs together; keys with wtype.
@@ -116,9 +147,8 @@ class HeadlessSway {
     std::string socket_;
 };
 
-// A host window made by the test on its own connection, as MATE's screensaver makes one per
-// monitor and its preferences dialog one small preview inside the dialog. Destroyed with the
-// handle unless the test destroyed it first.
+// A host window made by the test on its own connection, as the hosts' settings dialogs make one
+// small preview inside the dialog. Destroyed with the handle unless the test destroyed it first.
 class HostWindow {
   public:
     // A child of the given window (the root when 0), in black, mapped.
@@ -132,6 +162,8 @@ class HostWindow {
     std::string Hex() const;  // as XScreenSaver writes it: "0x..."
     void Resize(int width, int height);
     void Destroy();
+    // Marks it as the desktop's virtual root (__SWM_VROOT), as some desktops mark theirs.
+    void MarkVirtualRoot();
 
   private:
     _XDisplay* display_;

@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "host/HostArguments.h"
 #include "picture/DigitColors.h"
 #include "picture/PictureLoop.h"
 #include "picture/Spiral.h"
@@ -112,6 +113,39 @@ TEST(Main, EndsAtOnceUnlessExactlyConfigureOrRun) {
     second.host.anotherInstance = true;
     EXPECT_EQ(first.Main("/c"), "OpenWindow(about) SystemBeep ");
     EXPECT_EQ(second.Main("/c"), "EndProgram ");
+
+    // The command line as the host hands it over: after exactly "/s", a window id and a root flag
+    // that screen-saver hosts add are taken, once each; anything else stays, and ends the program.
+    struct Case {
+        std::vector<std::string> args;
+        std::string argument, window;  // window: the id given, "-" for none
+        bool root;
+    };
+    for (const Case& c :
+         std::vector<Case>{{{"/s", "--window-id", "0x4024EA"}, "/s", "0x4024EA", false},
+                           {{"/s", "-root", "-window-id", "12"}, "/s", "12", true},
+                           {{"/s", "--root", "--window-id", "junk"}, "/s", "junk", true},
+                           {{"/s", "-root"}, "/s", "-", true},
+                           {{"/s", "garbage"}, "/s garbage", "-", false},
+                           {{"/s", "--window-id"}, "/s --window-id", "-", false},
+                           {{"/s", "-root", "--root"}, "/s -root --root", "-", false},
+                           {{"/s", "-window-id", "1", "--window-id", "2"},
+                            "/s -window-id 1 --window-id 2",
+                            "-",
+                            false},
+                           {{"/s", "-root", ""}, "/s -root ", "-", false},
+                           {{"/sx", "-root"}, "/sx -root", "-", false},
+                           {{"/c", "-root"}, "/c -root", "-", false},
+                           {{"-root", "/s"}, "-root /s", "-", false},
+                           {{}, "", "-", false}}) {
+        const HostArguments parsed = ParseHostArguments(c.args);
+        const std::string log = Program().Main(parsed.argument.c_str());
+        EXPECT_EQ(parsed.argument, c.argument);
+        EXPECT_EQ(parsed.windowId.value_or("-"), c.window) << c.argument;
+        EXPECT_EQ(parsed.root, c.root) << c.argument;
+        EXPECT_EQ(log.rfind(c.argument == "/s" ? "SetCursorPos" : "EndProgram", 0), 0U)
+            << c.argument << ": " << log;
+    }
 }
 
 // The pointer goes to the screen's twips as pixels; then the saver loads and paints until a key.

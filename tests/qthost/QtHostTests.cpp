@@ -273,7 +273,7 @@ int BindAbstract(const std::string& name) {
 // the name is free again once the saver is gone.
 TEST(InstanceLockTest, TheRunningSaverAnswersEveryLaterStart) {
     qputenv("DISPLAY", ":test" + QByteArray::number(getpid()));  // a place of this test's own
-    const std::string scope = InstanceScope(HostWindowFromEnvironment());
+    const std::string scope = InstanceScope(HostWindowFrom({}));
     auto host = std::make_unique<QtHost>(argc, argv, QtHost::Pacing::Unpaced);
     ASSERT_FALSE(host->AnotherInstanceRunning());
     EXPECT_FALSE(host->AnotherInstanceRunning()) << "the holder must not see itself";
