@@ -2,6 +2,7 @@
 #include "qthost/Watchdog.h"
 
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +19,7 @@ std::atomic<std::uint64_t> beats{0};
 std::atomic<bool> started{false};
 
 void* Watch(void* patience) {
+    prctl(PR_SET_NAME, "watchdog");  // as the thread of its own, without a file to write
     const auto limit = reinterpret_cast<std::intptr_t>(patience);
     std::uint64_t seen = beats.load(std::memory_order_relaxed);
     for (std::intptr_t silent = 0;;) {
@@ -52,9 +54,6 @@ bool StartWatchdog(int patience) {
     const bool ok = pthread_create(&thread, &attributes, Watch,
                                    reinterpret_cast<void*>(std::intptr_t{patience})) == 0;
     pthread_attr_destroy(&attributes);
-    if (ok) {
-        pthread_setname_np(thread, "watchdog");
-    }
     return ok;
 }
 
