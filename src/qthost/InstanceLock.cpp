@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -44,11 +45,9 @@ InstanceLock::InstanceLock(const std::string& scope) {
     }
 }
 
+// The selection stays with the display's connection, which the toolkit closes (it may be gone
+// already): the server releases it then.
 InstanceLock::~InstanceLock() {
-    if (owner_ != 0) {
-        xcb_destroy_window(display_, owner_);  // the selection goes with it
-        xcb_flush(display_);
-    }
     if (directory_ >= 0) {
         close(directory_);
     }
@@ -89,8 +88,6 @@ bool InstanceLock::ClaimSelection(xcb_connection_t* display) {
         display, xcb_get_selection_owner(display, atom->atom), nullptr));
     if (after && after->owner == window) {
         held_ = true;
-        display_ = display;
-        owner_ = window;
         return false;
     }
     xcb_destroy_window(display, window);

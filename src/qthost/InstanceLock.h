@@ -7,7 +7,6 @@
 // which the kernel releases with the process. Nothing is written anywhere.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 struct xcb_connection_t;
@@ -36,9 +35,7 @@ class InstanceLock {
 
     std::string selection_;
     bool held_ = false;
-    xcb_connection_t* display_ = nullptr;
-    std::uint32_t owner_ = 0;  // the window owning the selection
-    int directory_ = -1;       // the locked runtime directory
+    int directory_ = -1;  // the locked runtime directory
 };
 
 }  // namespace digitmosaic
