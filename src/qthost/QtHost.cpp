@@ -100,7 +100,14 @@ void QtHost::StartGui() {
             Fail("too few file descriptors free to run (" + std::to_string(kDescriptorsNeeded) +
                  " needed; see ulimit -n)");
         }
+        // The about window keeps the session's bus, when there is one, for a screen reader; the
+        // saver has nothing for one to read and keeps out of the bus entirely.
+        const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+        const std::string sessionBus = bus && arguments_ == "/c" ? bus : "";
         PrepareToolkitEnvironment();
+        if (!sessionBus.empty()) {
+            setenv("DBUS_SESSION_BUS_ADDRESS", sessionBus.c_str(), 1);
+        }
         SilenceToolkitOutput();
         app_ = std::make_unique<QApplication>(argc_, argv_);
         ReportUnplannedExits(ToolkitXConnection());
