@@ -386,6 +386,12 @@ TEST_F(EndToEnd, OfTwentySaversStartedAtOnceExactlyOneRunsPerDisplay) {
     int stop[2];
     ASSERT_EQ(pipe2(stop, O_CLOEXEC), 0);
     const pid_t adversary = Adversary(secured.Name(), stop);
+    int adversaryStatus = -1;
+    std::shared_ptr<void> ending(nullptr, [&](void*) {  // however the test ends
+        close(stop[1]), waitpid(adversary, &adversaryStatus, 0), close(stop[0]);
+        unsetenv("XAUTHORITY");
+        std::remove(cookie.c_str());
+    });
     std::this_thread::sleep_for(100ms);
     for (int round = 0; round < 4; ++round) {
         int gate[2];
@@ -417,13 +423,8 @@ TEST_F(EndToEnd, OfTwentySaversStartedAtOnceExactlyOneRunsPerDisplay) {
         secured.Xdotool("key a");
         for (const auto& saver : savers) EXPECT_EQ(saver->Wait(1s), "exit 0") << round;
     }
-    close(stop[1]);
-    int status = -1;
-    waitpid(adversary, &status, 0);
-    EXPECT_EQ(status, 0) << "the other user reached the display";
-    close(stop[0]);
-    unsetenv("XAUTHORITY");
-    std::remove(cookie.c_str());
+    ending.reset();
+    EXPECT_EQ(adversaryStatus, 0) << "the other user reached the display";
 }
 
 // Under strace, with the session's services gone from the environment and a private, empty HOME
