@@ -1,8 +1,9 @@
 // Single-instance detection, in places no other user can claim. On an X display: a selection
 // owned on the server, the way window and session managers claim theirs; its name holds the user
 // and the place (the host's window, when embedded), it is claimed with the server grabbed so that
-// of many starts exactly one gets it, only clients of that display can see it, and the server
-// releases it when the process goes, however it goes. Without an X display: an exclusive lock on
+// of many starts exactly one gets it, only clients admitted to that display can see it (they could
+// close the saver's windows as well), and the server releases it when the process goes, however
+// it goes. Without an X display: an exclusive lock on
 // the user's private runtime directory (mode 0700, this user's), which no other user can open, and
 // which the kernel releases with the process. Nothing is written anywhere.
 #pragma once
@@ -25,9 +26,6 @@ class InstanceLock {
     // this process and returns false. `display` is the X connection, or null where there is none;
     // then the runtime directory is used, and without a private one there is no lock to be had.
     bool AnotherInstanceRunning(xcb_connection_t* display);
-
-    // The selection's name on an X display.
-    const std::string& SelectionName() const { return selection_; }
 
   private:
     bool ClaimSelection(xcb_connection_t* display);

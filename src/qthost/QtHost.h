@@ -2,8 +2,8 @@
 // the event loop and the frame pacing; the program code only asks it for things. The saver
 // window is one window per screen, following screens as they come, go and change, or a
 // screen-saver host's own window when XSCREENSAVER_WINDOW names one. The GUI starts when the
-// first window or screen query needs it, so an argument that ends the program never touches
-// the display.
+// instance lock, a window or a screen query first needs it, so an argument that ends the program
+// never touches the display.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
