@@ -1,12 +1,16 @@
 // Process entry: builds the Qt host and the program's windows, and hands over to Main.
 #include "startup/Main.h"
 #include "picture/PictureState.h"
+#include "qthost/Diagnostics.h"
 #include "qthost/QtHost.h"
 #include "saver/form1.h"
 #include "startup/about.h"
 
 int main(int argc, char* argv[]) {
+    digitmosaic::OpenStandardStreams();
     digitmosaic::QtHost host(argc, argv);
+    // A picture row comes every refresh: five seconds without one is a saver that has stopped.
+    host.EnableWatchdog(5);
     digitmosaic::PictureState state;
     digitmosaic::form1 saver(host, state);
     digitmosaic::about aboutBox(host);

@@ -1,6 +1,7 @@
 #include "qthost/AboutWindow.h"
 
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <cmath>
@@ -54,6 +55,18 @@ AboutWindow::AboutWindow(AboutWindowEvents& events)
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     FitFont(*Label1);
+}
+
+}  // namespace digitmosaic
+
+namespace digitmosaic {
+
+void AboutWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 }  // namespace digitmosaic

@@ -17,6 +17,10 @@ class AboutWindow final : public QWidget {
   public:
     explicit AboutWindow(AboutWindowEvents& events);
 
+  protected:
+    // Escape closes the window, as the window manager's close does.
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
     QPushButton* Command1;
     QLabel* Label1;

@@ -1,133 +1,123 @@
+// The instance lock: a selection on the X server, or a lock on the private runtime directory.
 #include "qthost/InstanceLock.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstddef>
-#include <cstring>
-#include <thread>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
 
 namespace digitmosaic {
 
 namespace {
 
-// Fills addr with the abstract address (leading NUL byte) and returns its length.
-socklen_t AbstractAddress(const std::string& name, sockaddr_un& addr) {
-    std::memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    const std::size_t length = std::min(name.size(), sizeof addr.sun_path - 1);
-    std::memcpy(addr.sun_path + 1, name.data(), length);
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
+// A short, fixed-length digest of the scope (FNV-1a), so that the name stays short however long
+// the variables it comes from.
+std::string Digest(const std::string& text) {
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const char c : text) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return hex;
 }
 
-enum class Holder { OfThisUser, OfAnotherUser, NotListening };
-
-// Connects to the holder of the address and tells whose it is. A holder that has bound the name
-// but does not listen yet (it started a moment earlier) refuses the connection, and so does a
-// full backlog: both are worth asking again.
-Holder AskHolder(const sockaddr_un& addr, socklen_t length, uid_t user) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        return Holder::NotListening;
-    }
-    Holder holder = Holder::NotListening;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), length) == 0) {
-        ucred peer{};
-        socklen_t size = sizeof peer;
-        holder = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == user
-                     ? Holder::OfThisUser
-                     : Holder::OfAnotherUser;
-    }
-    close(fd);
-    return holder;
+template <typename Reply>
+std::unique_ptr<Reply, decltype(&std::free)> Take(Reply* reply) {
+    return {reply, &std::free};
 }
 
 }  // namespace
 
-InstanceLock::InstanceLock(const std::string& name, const std::string& scope)
-    : address_(name + "." + std::to_string(getuid()) + (scope.empty() ? "" : "." + scope)) {}
-
-InstanceLock::~InstanceLock() {
-    if (listener_ >= 0) {
-        close(listener_);
+InstanceLock::InstanceLock(const std::string& scope) {
+    selection_ = "_DIGITMOSAIC_U";
+    selection_ += std::to_string(getuid());
+    if (!scope.empty()) {
+        selection_ += '_';
+        selection_ += Digest(scope);
     }
 }
 
-bool InstanceLock::AnotherInstanceRunning() {
-    if (listener_ >= 0) {
+// The selection stays with the display's connection, which the toolkit closes (it may be gone
+// already): the server releases it then.
+InstanceLock::~InstanceLock() {
+    if (directory_ >= 0) {
+        close(directory_);
+    }
+}
+
+bool InstanceLock::AnotherInstanceRunning(xcb_connection_t* display) {
+    if (held_) {
         return false;
     }
-    // An abstract name belongs to whoever binds it first, of any user. Where another user's
-    // process holds one, ours go on to the next, all in the same order, so they still meet.
-    constexpr int kNames = 8;
-    for (int i = 0; i < kNames; ++i) {
-        switch (Claim(i == 0 ? address_ : address_ + "#" + std::to_string(i))) {
-            case Claimed:
-                return false;
-            case HeldByUs:
-                return true;
-            case HeldByOther:
-                break;
-        }
-    }
-    return false;  // every name taken by others: better to run than never to
+    return display ? ClaimSelection(display) : ClaimRuntimeDirectory();
 }
 
-InstanceLock::Outcome InstanceLock::Claim(const std::string& name) {
-    sockaddr_un addr{};
-    const socklen_t length = AbstractAddress(name, addr);
-    // A name bound but never listened on (by some other program) must not keep the saver from
-    // running: after this long without an answer it counts as another's.
-    constexpr auto kPatience = std::chrono::milliseconds(250);
-    const auto giveUp = std::chrono::steady_clock::now() + kPatience;
-    for (;;) {
-        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd < 0) {
-            return Claimed;  // no lock to be had: run
+bool InstanceLock::ClaimSelection(xcb_connection_t* display) {
+    const auto atom = Take(xcb_intern_atom_reply(
+        display,
+        xcb_intern_atom(display, 0, static_cast<std::uint16_t>(selection_.size()),
+                        selection_.data()),
+        nullptr));
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(display)).data;
+    if (!atom || !screen) {
+        return false;  // no lock to be had: run
+    }
+    const xcb_window_t window = xcb_generate_id(display);
+    const std::uint32_t values[] = {1};  // override-redirect: no manager cares for it
+    xcb_create_window(display, 0, window, screen->root, -1, -1, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_OVERRIDE_REDIRECT,
+                      values);
+    // Asking for the owner and taking the selection are one step for the server: no other
+    // client runs in between.
+    xcb_grab_server(display);
+    const auto before = Take(xcb_get_selection_owner_reply(
+        display, xcb_get_selection_owner(display, atom->atom), nullptr));
+    if (before && before->owner == XCB_NONE) {
+        xcb_set_selection_owner(display, window, atom->atom, XCB_CURRENT_TIME);
+    }
+    xcb_ungrab_server(display);
+    const auto after = Take(xcb_get_selection_owner_reply(
+        display, xcb_get_selection_owner(display, atom->atom), nullptr));
+    if (after && after->owner == window) {
+        held_ = true;
+        return false;
+    }
+    xcb_destroy_window(display, window);
+    xcb_flush(display);
+    return after && after->owner != XCB_NONE;
+}
+
+bool InstanceLock::ClaimRuntimeDirectory() {
+    const char* path = std::getenv("XDG_RUNTIME_DIR");
+    if (!path || path[0] != '/') {
+        return false;
+    }
+    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status {};
+    // Checked on what was opened: a directory of this user's that no one else can enter.
+    if (fd < 0 || fstat(fd, &status) != 0 || status.st_uid != getuid() ||
+        (status.st_mode & 077) != 0) {
+        if (fd >= 0) {
+            close(fd);
         }
-        if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), length) == 0) {
-            if (listen(fd, 16) == 0) {
-                listener_ = fd;
-            } else {
-                close(fd);
-            }
-            return Claimed;
-        }
-        const bool inUse = errno == EADDRINUSE;
+        return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
         close(fd);
-        if (!inUse) {
-            return Claimed;
-        }
-        switch (AskHolder(addr, length, getuid())) {
-            case Holder::OfThisUser:
-                return HeldByUs;
-            case Holder::OfAnotherUser:
-                return HeldByOther;
-            case Holder::NotListening:
-                break;
-        }
-        if (std::chrono::steady_clock::now() >= giveUp) {
-            return HeldByOther;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return held;
     }
-}
-
-void InstanceLock::AcceptPending() const {
-    if (listener_ < 0) {
-        return;
-    }
-    for (;;) {
-        const int peer = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (peer < 0) {
-            return;
-        }
-        close(peer);
-    }
+    held_ = true;
+    directory_ = fd;
+    return false;
 }
 
 }  // namespace digitmosaic

@@ -1,41 +1,39 @@
-// Single-instance detection. The first instance claims an abstract Unix socket whose name holds
-// the program, the user and the place it runs in (a display, or a host's window): the kernel
-// releases it when the process ends, however it ends, and nothing is written to disk. A later
-// instance finds the name taken and asks the holder's credentials, so only an instance of the
-// same user counts, and a name another user took only sends ours on to the next one.
+// Single-instance detection, in places no other user can claim. On an X display: a selection
+// owned on the server, the way window and session managers claim theirs; its name holds the user
+// and the place (the host's window, when embedded), it is claimed with the server grabbed so that
+// of many starts exactly one gets it, only clients admitted to that display can see it (they could
+// close the saver's windows as well), and the server releases it when the process goes, however
+// it goes. Without an X display: an exclusive lock on
+// the user's private runtime directory (mode 0700, this user's), which no other user can open, and
+// which the kernel releases with the process. Nothing is written anywhere.
 #pragma once
 
 #include <string>
+
+struct xcb_connection_t;
 
 namespace digitmosaic {
 
 class InstanceLock {
   public:
-    // The scope tells places apart: savers on two displays, or in two host windows, both run.
-    explicit InstanceLock(const std::string& name, const std::string& scope = {});
+    // The scope tells places apart: savers in two host windows both run.
+    explicit InstanceLock(const std::string& scope = {});
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // True when an earlier instance of the same user holds the name; otherwise claims it for
-    // this process (when free) and returns false. Of many instances started at once, exactly
-    // one claims it.
-    bool AnotherInstanceRunning();
-
-    // The listening socket while this process holds the name, else -1. Whoever owns the
-    // event loop calls AcceptPending when it becomes readable, so that queries never pile up.
-    int ListeningSocket() const { return listener_; }
-    void AcceptPending() const;
-
-    // The abstract socket name claimed first (without its leading NUL byte).
-    const std::string& Name() const { return address_; }
+    // True when an earlier instance of the same user holds the lock; otherwise claims it for
+    // this process and returns false. `display` is the X connection, or null where there is none;
+    // then the runtime directory is used, and without a private one there is no lock to be had.
+    bool AnotherInstanceRunning(xcb_connection_t* display);
 
   private:
-    enum Outcome { Claimed, HeldByUs, HeldByOther };
-    Outcome Claim(const std::string& name);
+    bool ClaimSelection(xcb_connection_t* display);
+    bool ClaimRuntimeDirectory();
 
-    std::string address_;
-    int listener_ = -1;
+    std::string selection_;
+    bool held_ = false;
+    int directory_ = -1;  // the locked runtime directory
 };
 
 }  // namespace digitmosaic

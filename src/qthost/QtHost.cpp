@@ -2,11 +2,12 @@
 
 #include <xcb/xcb.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "qthost/Environment.h"
 #include "qthost/ForeignWindow.h"
 #include "qthost/SaverWindow.h"
+#include "qthost/Watchdog.h"
 #include "qthost/XcbCanvas.h"
 
 namespace digitmosaic {
@@ -35,6 +37,38 @@ std::vector<std::string> ArgumentsOf(int argc, char** argv) {
     return arguments;
 }
 
+// A run needs this many descriptors beside those open already: the display's connection, the event
+// loop's wake-up descriptor, the copy of standard error, the shared-memory segments of the windows
+// as they are made and resized (each passed as a descriptor for a moment), the watchdog, and room
+// for the libraries. Short of one, the toolkit would wait for ever for a reply whose descriptor
+// could not be received.
+constexpr int kDescriptorsNeeded = 16;
+
+// Whether `needed` descriptor numbers below the limit are free.
+bool DescriptorsFree(int needed) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return true;
+    }
+    int free = 0;
+    for (rlim_t fd = 0; fd < limit.rlim_cur && free < needed; ++fd) {
+        free += fcntl(static_cast<int>(fd), F_GETFD) < 0 ? 1 : 0;
+    }
+    return free >= needed;
+}
+
+// Whether every screen of the X display paints in true colour, as the saver's windows are made.
+bool ScreensInColour(xcb_connection_t* connection) {
+    for (auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection)); roots.rem;
+         xcb_screen_next(&roots)) {
+        if (!XcbCanvas::TrueColourVisual(connection, roots.data->root_visual,
+                                         roots.data->root_depth)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 QtHost::QtHost(int& argc, char** argv, Pacing pacing)
@@ -44,7 +78,7 @@ QtHost::QtHost(int& argc, char** argv, Pacing pacing)
       pacing_(pacing),
       random_(std::random_device{}()),
       hostWindow_(HostWindowFrom(arguments_)),
-      instanceLock_("digitmosaic", InstanceScope(hostWindow_)) {
+      instanceLock_(InstanceScope(hostWindow_)) {
     qInstallMessageHandler(QuietMessages);
 }
 
@@ -59,22 +93,28 @@ void QtHost::StartGui() {
         if (const std::string why = MissingDisplay(); !why.empty()) {
             FailWithoutDisplay(why);
         }
+        if (!DescriptorsFree(kDescriptorsNeeded)) {
+            Fail("too few file descriptors free to run (" + std::to_string(kDescriptorsNeeded) +
+                 " needed; see ulimit -n)");
+        }
+        // The about window keeps the session's bus, when there is one, for a screen reader; the
+        // saver has nothing for one to read and keeps out of the bus entirely.
+        const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+        const std::string sessionBus = bus && arguments_.argument == "/c" ? bus : "";
         PrepareToolkitEnvironment();
+        if (!sessionBus.empty()) {
+            setenv("DBUS_SESSION_BUS_ADDRESS", sessionBus.c_str(), 1);
+        }
         SilenceToolkitOutput();
         app_ = std::make_unique<QApplication>(argc_, argv_);
-        ReportUnplannedExits();
+        ReportUnplannedExits(ToolkitXConnection());
     }
     QApplication::setApplicationName(QStringLiteral("Digit Mosaic"));
     QApplication::setApplicationVersion(QStringLiteral("1.00"));
     wake_ = std::make_unique<QTimer>();
     wake_->setSingleShot(true);
     wake_->setTimerType(Qt::PreciseTimer);
-    if (instanceLock_.ListeningSocket() >= 0) {
-        lockNotifier_ = std::make_unique<QSocketNotifier>(instanceLock_.ListeningSocket(),
-                                                          QSocketNotifier::Read);
-        QObject::connect(lockNotifier_.get(), &QSocketNotifier::activated,
-                         [this] { instanceLock_.AcceptPending(); });
-    }
+    QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
 int QtHost::RunWhileWindowsOpen() {
@@ -124,6 +164,7 @@ QtHost::Clock::duration QtHost::RefreshInterval(const QScreen* screen) {
 }
 
 void QtHost::PumpEvents() {
+    WatchdogBeat();
     StartGui();
     for (const ScreenWindow& shown : screenWindows_) {
         shown.window->Present();
@@ -180,7 +221,14 @@ void QtHost::EndProgram() {
 
 std::string QtHost::ArgumentString() { return arguments_.argument; }
 
-bool QtHost::AnotherInstanceRunning() { return instanceLock_.AnotherInstanceRunning(); }
+bool QtHost::AnotherInstanceRunning() {
+    // Any other argument ends the program anyway, without touching the display.
+    if (arguments_.argument != "/s" && arguments_.argument != "/c") {
+        return false;
+    }
+    StartGui();
+    return instanceLock_.AnotherInstanceRunning(ToolkitXConnection());
+}
 
 float QtHost::ScreenWidthTwips() {
     StartGui();
@@ -216,6 +264,9 @@ void QtHost::SystemBeep() {
 
 void QtHost::OpenWindow(SaverWindowEvents& window) {
     StartGui();
+    if (watchdogSeconds_ > 0 && !StartWatchdog(watchdogSeconds_)) {
+        Fail("cannot start the watchdog thread (out of memory or threads?)");
+    }
     if (!saverEvents_) {
         OpenSaverSurfaces(window);
         window.Form_Load();
@@ -228,7 +279,7 @@ void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
     if (hostWindow_.Embedded()) {
         const std::string source = hostWindow_.Given() ? hostWindow_.source : "-root";
         if (hostWindow_.Given() && !hostWindow_.id) {
-            Fail(source + " is not a window id: \"" + hostWindow_.text + "\"");
+            Fail(source + " is not a window id: \"" + Quoted(hostWindow_.text) + "\"");
         }
         xcb_connection_t* connection = ToolkitXConnection();
         if (!connection) {
@@ -238,6 +289,12 @@ void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
             hostWindow_.id ? *hostWindow_.id : ForeignWindow::DesktopRoot(connection);
         foreignWindow_ = std::make_unique<ForeignWindow>(events, connection, id, source);
     } else {
+        if (xcb_connection_t* connection = ToolkitXConnection();
+            connection && !ScreensInColour(connection)) {
+            Fail(
+                "the display cannot show colours (it has no true-colour visual of 15 bits or "
+                "more)");
+        }
         for (QScreen* screen : QGuiApplication::screens()) {
             AddScreen(screen);
         }
@@ -246,7 +303,6 @@ void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
         QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, qGuiApp,
                          [this](QScreen* screen) { RemoveScreen(screen); });
     }
-    QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
 void QtHost::AddScreen(QScreen* screen) {
@@ -283,6 +339,9 @@ bool QtHost::nativeEventFilter(const QByteArray& type, void* message, qintptr* /
         return false;
     }
     const auto gone = reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window;
+    if (aboutWindow_ && aboutWindow_->windowHandle() && aboutWindow_->winId() == gone) {
+        EndProgram();
+    }
     for (const ScreenWindow& shown : screenWindows_) {
         if (shown.window->winId() == gone) {
             bool cancel = false;

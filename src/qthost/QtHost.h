@@ -2,8 +2,8 @@
 // the event loop and the frame pacing; the program code only asks it for things. The saver
 // window is one window per screen, following screens as they come, go and change, or a
 // screen-saver host's own window when XSCREENSAVER_WINDOW names one. The GUI starts when the
-// first window or screen query needs it, so an argument that ends the program never touches
-// the display.
+// instance lock, a window or a screen query first needs it, so an argument that ends the program
+// never touches the display.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
@@ -19,7 +19,6 @@
 #include "qthost/InstanceLock.h"
 
 class QApplication;
-class QSocketNotifier;
 class QImage;
 class QScreen;
 class QTimer;
@@ -43,6 +42,10 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
 
     // Runs the event loop while a window is open and returns the exit status.
     int RunWhileWindowsOpen();
+
+    // From the saver's opening on, a watchdog ends the process when the painting loop stops
+    // delivering input for this many seconds (see Watchdog.h).
+    void EnableWatchdog(int seconds) { watchdogSeconds_ = seconds; }
 
     // Copies of the pictures the saver's windows on the screens hold, one per window, in device
     // pixels (none in a host's window).
@@ -84,7 +87,8 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     void OpenSaverSurfaces(SaverWindowEvents& events);
     void AddScreen(QScreen* screen);
     void RemoveScreen(QScreen* screen);
-    // Raises the saver's unload event when one of its windows is destroyed by another client.
+    // Ends the saver (through its unload event) or the about window's process when one of their
+    // windows is destroyed by another client.
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override;
 
     int& argc_;
@@ -95,7 +99,6 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     HostWindowRequest hostWindow_;  // from the arguments or XSCREENSAVER_WINDOW
     InstanceLock instanceLock_;
     std::unique_ptr<QApplication> app_;
-    std::unique_ptr<QSocketNotifier> lockNotifier_;
     std::unique_ptr<QTimer> wake_;              // ends a paced pump's sleep at its deadline
     SaverWindowEvents* saverEvents_ = nullptr;  // once the saver window is opened
     struct ScreenWindow {
@@ -108,7 +111,8 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     struct Scale {
         double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
         bool set = false;
-    } scale_;  // the latest logical scale, for windows opened mid-picture
+    } scale_;                  // the latest logical scale, for windows opened mid-picture
+    int watchdogSeconds_ = 0;  // none
     bool guiStarted_ = false;
     bool saverShown_ = false;
     bool unloadingSaver_ = false;

@@ -156,6 +156,16 @@ QImage SaverWindow::Picture() {
     return picture;
 }
 
+bool SaverWindow::event(QEvent* event) {
+    // The toolkit would tell the accessibility bridge of a focus change, and would start the bridge
+    // and its session-bus connection for it (a thread that the window waits for). A saver has
+    // nothing for assistive technology to read: its focus changes stop here.
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+        return true;
+    }
+    return QWindow::event(event);
+}
+
 void SaverWindow::exposeEvent(QExposeEvent* /*event*/) {
     if (!isExposed()) {
         return;

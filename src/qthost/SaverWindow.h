@@ -32,6 +32,7 @@ class SaverWindow final : public QWindow {
     QImage Picture();
 
   protected:
+    bool event(QEvent* event) override;
     void exposeEvent(QExposeEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -1,11 +1,11 @@
 // The Qt host on Qt's offscreen platform (also run scaled to device pixel ratio 2): the window's
 // picture starts black and the cells reach it at the next pump; mouse positions come back in
-// logical units, the screen in twips; PumpEvents delivers
-// pending events and paces itself to the screen; the about window shows its whole notice; and the
-// instance lock counts only the user's own savers, however often and however early it is asked.
+// logical units, the screen in twips; PumpEvents delivers pending events and paces itself to the
+// screen; the about window shows its whole notice and Escape closes it; and without an X display
+// the instance lock is one no other user can reach.
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,10 +18,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <random>
-#include <thread>
 
 #include "qthost/Environment.h"
 #include "qthost/InstanceLock.h"
@@ -156,7 +154,7 @@ TEST_F(QtHostTest, PacedPumpsKeepABeatOfOneARefreshAndHandleEventsWhileWaiting) 
 }
 
 // The notice names the saver, its maker's property, free and not for sale, in three sentences
-// that fit the label whole; OK sits inside the window.
+// that fit the label whole; OK sits inside the window; Escape closes it.
 TEST(AboutWindowTest, ShowsTheWholeNoticeAndAnOkButton) {
     Recorder events;
     QtHost host(argc, argv);
@@ -183,7 +181,8 @@ TEST(AboutWindowTest, ShowsTheWholeNoticeAndAnOkButton) {
     EXPECT_EQ(ok->text(), "OK");
     QTest::mouseClick(const_cast<QPushButton*>(ok), Qt::LeftButton);
     EXPECT_EQ(events.calls, "OK ");
-    about->close();
+    QTest::keyClick(about, Qt::Key_Escape);
+    EXPECT_FALSE(about->isVisible()) << "Escape did not close it";
 }
 
 // The colour of cell (col, row) in a grid of the given width.
@@ -253,88 +252,39 @@ TEST_F(TwoScreensTest, AResizedWindowKeepsItsPicturesAndPaintsTheNextBoxesAtItsN
     EXPECT_EQ(after.pixel(599, 299), before.pixel(599, 299));
 }
 
-// The instance lock on its own, under names of this test process.
-std::string LockName(const char* what) {
-    return "digitmosaic-test-" + std::to_string(getpid()) + "-" + what;
-}
-
-// A socket bound to an abstract name, as any program can bind one.
-int BindAbstract(const std::string& name) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path + 1, name.data(), std::min(name.size(), sizeof addr.sun_path - 1));
-    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 +
-                                  std::min(name.size(), sizeof addr.sun_path - 1));
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    return bind(fd, reinterpret_cast<const sockaddr*>(&addr), length) == 0 ? fd : (close(fd), -1);
-}
-
-// The running saver's host answers every later start, many more than the listen backlog, and
-// the name is free again once the saver is gone.
-TEST(InstanceLockTest, TheRunningSaverAnswersEveryLaterStart) {
-    qputenv("DISPLAY", ":test" + QByteArray::number(getpid()));  // a place of this test's own
-    const std::string scope = InstanceScope(HostWindowFrom({}));
-    auto host = std::make_unique<QtHost>(argc, argv, QtHost::Pacing::Unpaced);
-    ASSERT_FALSE(host->AnotherInstanceRunning());
-    EXPECT_FALSE(host->AnotherInstanceRunning()) << "the holder must not see itself";
-    Recorder events;
-    host->OpenWindow(static_cast<SaverWindowEvents&>(events));
-    for (int start = 0; start < 100; ++start) {
-        if (start % 10 == 0) host->PumpEvents();
-        ASSERT_TRUE(InstanceLock("digitmosaic", scope).AnotherInstanceRunning()) << start;
-    }
-    host.reset();
-    EXPECT_FALSE(InstanceLock("digitmosaic", scope).AnotherInstanceRunning()) << "not released";
-    qunsetenv("DISPLAY");
-}
-
-// A start that finds the name bound but not yet listened on waits for the listen; a name that is
-// never listened on does not keep the saver from running, and that saver then counts.
-TEST(InstanceLockTest, ANameBoundButNotYetListenedOnCountsOnceItListens) {
-    const int early = BindAbstract(InstanceLock(LockName("early")).Name());
-    ASSERT_GE(early, 0);
-    std::thread listenSoon([early] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        listen(early, 4);
-    });
-    EXPECT_TRUE(InstanceLock(LockName("early")).AnotherInstanceRunning());
-    listenSoon.join();
-    const int never = BindAbstract(InstanceLock(LockName("never")).Name());
-    ASSERT_GE(never, 0);
-    InstanceLock first(LockName("never"));
-    EXPECT_FALSE(first.AnotherInstanceRunning());
-    EXPECT_TRUE(InstanceLock(LockName("never")).AnotherInstanceRunning());
-    close(early), close(never);
-}
-
-// Another user's saver in the same place does not count, nor does another user's process that
-// took our very name; our own saver still does.
-TEST(InstanceLockTest, OnlyAnInstanceOfTheSameUserCounts) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root, to hold names as another user";
-    const std::string name = LockName("users"), ours = InstanceLock(name).Name();
-    int ready[2], done[2];
-    ASSERT_EQ(pipe(ready) | pipe(done), 0);
-    const pid_t other = fork();
-    if (other == 0) {  // user 65534 ("nobody") until the test closes its end of done
-        char byte = 0;
-        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) _exit(1);
-        InstanceLock theirs(name);
-        const bool held = !theirs.AnotherInstanceRunning();
-        const int squatter = BindAbstract(ours);  // unless their saver sits there already
-        if (held && (squatter < 0 || listen(squatter, 4) == 0) && write(ready[1], &byte, 1) == 1) {
-            close(done[1]);
-            [[maybe_unused]] const auto end = read(done[0], &byte, 1);
+// Without an X display the lock is the user's private runtime directory: the first holder counts,
+// also when asked again, a later one finds it held, and it is free once the holder goes. Another
+// user cannot even open the directory, so cannot hold or block it; a directory others could open
+// gives no lock at all (every saver runs) rather than one they could take.
+TEST(InstanceLockTest, TheRuntimeDirectoryLockHoldsAgainstOtherUsersAndGoesWithItsHolder) {
+    char dir[] = "/tmp/digitmosaic-lock-XXXXXX";  // mode 0700
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", dir);
+    auto first = std::make_unique<InstanceLock>();
+    ASSERT_FALSE(first->AnotherInstanceRunning(nullptr));
+    EXPECT_FALSE(first->AnotherInstanceRunning(nullptr)) << "the holder must not see itself";
+    EXPECT_TRUE(InstanceLock().AnotherInstanceRunning(nullptr));
+    if (geteuid() == 0) {
+        const pid_t other = fork();
+        if (other == 0) {  // user 65534 ("nobody"): takes what it can, then leaves
+            if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+                _exit(2);
+            InstanceLock theirs;
+            _exit(theirs.AnotherInstanceRunning(nullptr) || open(dir, O_RDONLY) >= 0 ? 1 : 0);
         }
-        _exit(0);
+        int status = 0;
+        ASSERT_EQ(waitpid(other, &status, 0), other);
+        EXPECT_EQ(status, 0) << "another user reached the lock";
     }
-    close(ready[1]), close(done[0]);
-    char byte = 0;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1) << "the other user's holder did not start";
-    InstanceLock first(name);
-    EXPECT_FALSE(first.AnotherInstanceRunning()) << "another user's holder counted";
-    EXPECT_TRUE(InstanceLock(name).AnotherInstanceRunning()) << "our own holder was not seen";
-    close(done[1]), close(ready[0]);
-    waitpid(other, nullptr, 0);
+    first.reset();
+    EXPECT_FALSE(InstanceLock().AnotherInstanceRunning(nullptr)) << "not released";
+    chmod(dir, 0755);
+    InstanceLock open;
+    EXPECT_FALSE(open.AnotherInstanceRunning(nullptr));
+    EXPECT_FALSE(InstanceLock().AnotherInstanceRunning(nullptr)) << "locked a shared directory";
+    rmdir(dir);
+    qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 }  // namespace

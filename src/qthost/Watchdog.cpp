@@ -1,0 +1,60 @@
+// The watchdog thread: a small stack, one wake a second, nothing shared but one counter.
+#include "qthost/Watchdog.h"
+
+#include <pthread.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+
+#include "qthost/Diagnostics.h"
+
+namespace digitmosaic {
+
+namespace {
+
+std::atomic<std::uint64_t> beats{0};
+std::atomic<bool> started{false};
+
+void* Watch(void* patience) {
+    prctl(PR_SET_NAME, "watchdog");  // as the thread of its own, without a file to write
+    const auto limit = reinterpret_cast<std::intptr_t>(patience);
+    std::uint64_t seen = beats.load(std::memory_order_relaxed);
+    for (std::intptr_t silent = 0;;) {
+        timespec second{1, 0};
+        while (nanosleep(&second, &second) != 0) {
+        }
+        const std::uint64_t now = beats.load(std::memory_order_relaxed);
+        silent = now == seen ? silent + 1 : 0;
+        seen = now;
+        if (silent >= limit) {
+            FailFromAnyThread("stopped responding; ending");
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void WatchdogBeat() { beats.fetch_add(1, std::memory_order_relaxed); }
+
+bool StartWatchdog(int patience) {
+    if (started.exchange(true)) {
+        return true;
+    }
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) {
+        return false;
+    }
+    pthread_attr_setstacksize(&attributes, 64 * 1024);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const bool ok = pthread_create(&thread, &attributes, Watch,
+                                   reinterpret_cast<void*>(std::intptr_t{patience})) == 0;
+    pthread_attr_destroy(&attributes);
+    return ok;
+}
+
+}  // namespace digitmosaic
