@@ -4,7 +4,9 @@
 #include <benchmark/benchmark.h>
 
 #include <QByteArray>
+#include <QGuiApplication>
 #include <QImage>
+#include <QWindow>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
@@ -13,8 +15,9 @@
 
 #include "LargestPicture.h"
 #include "picture/PictureLoop.h"
-#include "qthost/Diagnostics.h"
-#include "qthost/QtHost.h"
+#include "qt/QtHost.h"
+#include "qt/SaverWindow.h"
+#include "qt/ToolkitMessages.h"
 
 namespace digitmosaic::bench {
 namespace {
@@ -56,9 +59,11 @@ using Seconds = std::chrono::duration<double>;
 
 void BM_QtCanvas(benchmark::State& state) {
     QtHost& host = CanvasHost();
-    const auto canvasSize = [&host] {
-        const std::vector<QImage> pictures = host.SaverPictures();
-        return pictures.empty() ? QSize() : pictures.front().size();
+    const auto canvasSize = [] {
+        for (QWindow* window : QGuiApplication::topLevelWindows()) {
+            if (auto* saver = qobject_cast<SaverWindow*>(window)) return saver->Picture().size();
+        }
+        return QSize();
     };
     if (canvasSize() != QSize(kCanvasWidth, kCanvasHeight)) {
         state.SkipWithError("the saver canvas is not 1920 x 1080");

@@ -1,3 +1,4 @@
+// The two cell-colour sources: the digit stream and the average of one number's digits.
 #include "picture/DigitColors.h"
 
 #include <type_traits>

@@ -1,3 +1,4 @@
+// The endless picture loop and the painter of one picture.
 #include "picture/PictureLoop.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The spiral walker: from the middle of the grid outwards, counter-clockwise.
 #include "picture/Spiral.h"
 
 namespace digitmosaic {

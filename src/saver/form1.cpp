@@ -1,3 +1,4 @@
+// The saver window's handlers: its load starts the picture loop, every input ends the program.
 #include "saver/form1.h"
 
 #include <limits>

@@ -1,3 +1,4 @@
+// The program's entry: one argument decides what it does.
 #include "startup/Main.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The about window's handler: OK ends the program.
 #include "startup/about.h"
 
 namespace digitmosaic {

@@ -1,5 +1,5 @@
-// The saver window on one screen: a black full-screen window whose backing store keeps every
-// picture painted so far. Boxes drawn between two presents are filled into it and shown
+// The saver's own window on one screen, a surface: a black full-screen window whose backing store
+// keeps every picture painted so far. Boxes drawn between two presents are filled into it and shown
 // together; input goes to the saver's handlers.
 #pragma once
 
@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "geometry/PendingBoxes.h"
+#include "geometry/Surface.h"
 #include "host/HostServices.h"
 
 namespace digitmosaic {
 
-class SaverWindow final : public QWindow {
+class SaverWindow final : public QWindow, public Surface {
     Q_OBJECT
 
   public:
@@ -22,11 +23,12 @@ class SaverWindow final : public QWindow {
     // screen changes size or place.
     void CoverScreen();
 
-    void SetLogicalScale(double x1, double y1, double x2, double y2);
-    // Clipped to the window; shown at the next Present.
-    void DrawBox(float x, float y, float dx, float dy, PackedColor color);
-    // Puts on screen what was drawn since the last call.
-    void Present();
+    void SetLogicalScale(double x1, double y1, double x2, double y2) override;
+    void DrawBox(float x, float y, float dx, float dy, PackedColor color) override;
+    void Present() override;
+    void Show() override { CoverScreen(); }
+    // Closes the window, which raises the saver's unload event.
+    void Unload() override { close(); }
 
     // A copy of the picture the window shows (up to the last Present), in device pixels.
     QImage Picture();

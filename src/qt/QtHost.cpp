@@ -1,4 +1,5 @@
-#include "qthost/QtHost.h"
+// The Qt host: the application, the pumps and their pacing, and the surfaces the saver paints on.
+#include "qt/QtHost.h"
 
 #include <xcb/xcb.h>
 
@@ -17,17 +18,28 @@
 #include <ctime>
 
 #include "host/RandomUnit.h"
-#include "qthost/AboutWindow.h"
-#include "qthost/Diagnostics.h"
-#include "qthost/Environment.h"
-#include "qthost/ForeignWindow.h"
-#include "qthost/SaverWindow.h"
-#include "qthost/Watchdog.h"
-#include "qthost/XcbCanvas.h"
+#include "qt/AboutWindow.h"
+#include "qt/SaverWindow.h"
+#include "qt/ToolkitEnvironment.h"
+#include "qt/ToolkitMessages.h"
+#include "system/Environment.h"
+#include "system/Failure.h"
+#include "system/Watchdog.h"
+#include "x11/HostWindow.h"
+#include "x11/XcbCanvas.h"
 
 namespace digitmosaic {
 
 namespace {
+
+// The toolkit's connection to the X server, or null when it does not run on X11.
+xcb_connection_t* ToolkitXConnection() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return nullptr;
+    }
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
 
 std::vector<std::string> ArgumentsOf(int argc, char** argv) {
     std::vector<std::string> arguments;
@@ -77,8 +89,8 @@ QtHost::QtHost(int& argc, char** argv, Pacing pacing)
       arguments_(ParseHostArguments(ArgumentsOf(argc, argv))),
       pacing_(pacing),
       random_(std::random_device{}()),
-      hostWindow_(HostWindowFrom(arguments_)),
-      instanceLock_(InstanceScope(hostWindow_)) {
+      hostWindowRequest_(HostWindowFrom(arguments_)),
+      instanceLock_(InstanceScope(hostWindowRequest_)) {
     qInstallMessageHandler(QuietMessages);
 }
 
@@ -124,22 +136,6 @@ int QtHost::RunWhileWindowsOpen() {
     return status;
 }
 
-std::vector<QImage> QtHost::SaverPictures() {
-    std::vector<QImage> pictures;
-    for (const ScreenWindow& shown : screenWindows_) {
-        pictures.push_back(shown.window->Picture());
-    }
-    return pictures;
-}
-
-std::vector<SaverWindow*> QtHost::SaverWindows() const {
-    std::vector<SaverWindow*> windows;
-    for (const ScreenWindow& shown : screenWindows_) {
-        windows.push_back(shown.window.get());
-    }
-    return windows;
-}
-
 float QtHost::RandomUnit() { return UnitFromBits(static_cast<std::uint32_t>(random_())); }
 
 void QtHost::SeedRandom(float seed) { random_.seed(std::bit_cast<std::uint32_t>(seed)); }
@@ -166,11 +162,8 @@ QtHost::Clock::duration QtHost::RefreshInterval(const QScreen* screen) {
 void QtHost::PumpEvents() {
     WatchdogBeat();
     StartGui();
-    for (const ScreenWindow& shown : screenWindows_) {
-        shown.window->Present();
-    }
-    if (foreignWindow_) {
-        foreignWindow_->Present();
+    for (Surface* surface : surfaces_) {
+        surface->Present();
     }
     if (pacing_ == Pacing::Unpaced) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -244,7 +237,7 @@ float QtHost::ScreenHeightTwips() {
 
 void QtHost::SetCursorPos(std::int32_t x, std::int32_t y) {
     // In a host's window (or the root) the pointer is the host's; Wayland lets no client move it.
-    if (hostWindow_.Embedded()) {
+    if (hostWindowRequest_.Embedded()) {
         return;
     }
     StartGui();
@@ -276,18 +269,19 @@ void QtHost::OpenWindow(SaverWindowEvents& window) {
 
 void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
     saverEvents_ = &events;
-    if (hostWindow_.Embedded()) {
-        const std::string source = hostWindow_.Given() ? hostWindow_.source : "-root";
-        if (hostWindow_.Given() && !hostWindow_.id) {
-            Fail(source + " is not a window id: \"" + Quoted(hostWindow_.text) + "\"");
+    if (hostWindowRequest_.Embedded()) {
+        const std::string source = hostWindowRequest_.Given() ? hostWindowRequest_.source : "-root";
+        if (hostWindowRequest_.Given() && !hostWindowRequest_.id) {
+            Fail(source + " is not a window id: \"" + Quoted(hostWindowRequest_.text) + "\"");
         }
         xcb_connection_t* connection = ToolkitXConnection();
         if (!connection) {
             Fail(source + " names an X window, but the display is not X11");
         }
         const std::uint32_t id =
-            hostWindow_.id ? *hostWindow_.id : ForeignWindow::DesktopRoot(connection);
-        foreignWindow_ = std::make_unique<ForeignWindow>(events, connection, id, source);
+            hostWindowRequest_.id ? *hostWindowRequest_.id : HostWindow::DesktopRoot(connection);
+        hostWindow_ = std::make_unique<HostWindow>(events, connection, id, source);
+        ListSurfaces();
     } else {
         if (xcb_connection_t* connection = ToolkitXConnection();
             connection && !ScreensInColour(connection)) {
@@ -317,6 +311,7 @@ void QtHost::AddScreen(QScreen* screen) {
         }
     });
     screenWindows_.push_back({screen, std::move(window)});
+    ListSurfaces();
     if (saverShown_) {
         added->CoverScreen();
     }
@@ -325,6 +320,17 @@ void QtHost::AddScreen(QScreen* screen) {
 void QtHost::RemoveScreen(QScreen* screen) {
     std::erase_if(screenWindows_,
                   [screen](const ScreenWindow& shown) { return shown.screen == screen; });
+    ListSurfaces();
+}
+
+void QtHost::ListSurfaces() {
+    surfaces_.clear();
+    for (const ScreenWindow& shown : screenWindows_) {
+        surfaces_.push_back(shown.window.get());
+    }
+    if (hostWindow_) {
+        surfaces_.push_back(hostWindow_.get());
+    }
 }
 
 bool QtHost::nativeEventFilter(const QByteArray& type, void* message, qintptr* /*result*/) {
@@ -332,7 +338,7 @@ bool QtHost::nativeEventFilter(const QByteArray& type, void* message, qintptr* /
         return false;
     }
     const auto& event = *static_cast<const xcb_generic_event_t*>(message);
-    if (foreignWindow_ && foreignWindow_->Handle(event)) {
+    if (hostWindow_ && hostWindow_->Handle(event)) {
         return true;
     }
     if ((event.response_type & 0x7F) != XCB_DESTROY_NOTIFY) {
@@ -369,14 +375,13 @@ void QtHost::ShowWindow(SaverWindowEvents& /*window*/) {
         return;
     }
     saverShown_ = true;
+    for (Surface* surface : surfaces_) {
+        surface->Show();
+    }
     for (const ScreenWindow& shown : screenWindows_) {
-        shown.window->CoverScreen();
         if (shown.screen == QGuiApplication::primaryScreen()) {
             shown.window->requestActivate();  // keys go to the window under the parked pointer
         }
-    }
-    if (foreignWindow_) {
-        foreignWindow_->Present();
     }
     refreshInterval_ = RefreshInterval(QGuiApplication::primaryScreen());
 }
@@ -386,11 +391,8 @@ void QtHost::UnloadWindow(SaverWindowEvents& /*window*/) {
         return;
     }
     unloadingSaver_ = true;
-    if (foreignWindow_) {
-        foreignWindow_->Unload();
-    }
-    for (const ScreenWindow& shown : screenWindows_) {
-        shown.window->close();  // raises the unload event
+    for (Surface* surface : surfaces_) {
+        surface->Unload();  // raises the unload event
     }
     unloadingSaver_ = false;
 }
@@ -403,20 +405,14 @@ void QtHost::UnloadWindow(AboutWindowEvents& /*window*/) {
 
 void QtHost::SetLogicalScale(double x1, double y1, double x2, double y2) {
     scale_ = {x1, y1, x2, y2, true};
-    for (const ScreenWindow& shown : screenWindows_) {
-        shown.window->SetLogicalScale(x1, y1, x2, y2);
-    }
-    if (foreignWindow_) {
-        foreignWindow_->SetLogicalScale(x1, y1, x2, y2);
+    for (Surface* surface : surfaces_) {
+        surface->SetLogicalScale(x1, y1, x2, y2);
     }
 }
 
 void QtHost::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
-    for (const ScreenWindow& shown : screenWindows_) {
-        shown.window->DrawBox(x, y, dx, dy, color);
-    }
-    if (foreignWindow_) {
-        foreignWindow_->DrawBox(x, y, dx, dy, color);
+    for (Surface* surface : surfaces_) {
+        surface->DrawBox(x, y, dx, dy, color);
     }
 }
 

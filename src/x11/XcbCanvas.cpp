@@ -1,6 +1,5 @@
-#include "qthost/XcbCanvas.h"
-
-#include <QGuiApplication>
+// Painting through the X server: a pixmap, rectangles filled by colour, strips copied.
+#include "x11/XcbCanvas.h"
 
 #include <algorithm>
 #include <bit>
@@ -24,14 +23,6 @@ const xcb_visualtype_t* FindVisual(xcb_connection_t* connection, xcb_visualid_t 
 }
 
 }  // namespace
-
-xcb_connection_t* ToolkitXConnection() {
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-        return nullptr;
-    }
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
 
 const xcb_visualtype_t* XcbCanvas::TrueColourVisual(xcb_connection_t* connection,
                                                     xcb_visualid_t visual, std::uint8_t depth) {

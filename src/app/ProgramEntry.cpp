@@ -1,10 +1,10 @@
 // Process entry: builds the Qt host and the program's windows, and hands over to Main.
-#include "startup/Main.h"
 #include "picture/PictureState.h"
-#include "qthost/Diagnostics.h"
-#include "qthost/QtHost.h"
+#include "qt/QtHost.h"
 #include "saver/form1.h"
+#include "startup/Main.h"
 #include "startup/about.h"
+#include "system/Failure.h"
 
 int main(int argc, char* argv[]) {
     digitmosaic::OpenStandardStreams();

@@ -1,5 +1,5 @@
 // The instance lock: a selection on the X server, or a lock on the private runtime directory.
-#include "qthost/InstanceLock.h"
+#include "system/InstanceLock.h"
 
 #include <errno.h>
 #include <fcntl.h>

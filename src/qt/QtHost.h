@@ -15,19 +15,19 @@
 #include <vector>
 
 #include "host/HostServices.h"
-#include "qthost/Environment.h"
-#include "qthost/InstanceLock.h"
+#include "system/Environment.h"
+#include "system/InstanceLock.h"
 
 class QApplication;
-class QImage;
 class QScreen;
 class QTimer;
 
 namespace digitmosaic {
 
 class AboutWindow;
-class ForeignWindow;
+class HostWindow;
 class SaverWindow;
+class Surface;
 
 class QtHost final : public HostServices, private QAbstractNativeEventFilter {
   public:
@@ -46,12 +46,6 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     // From the saver's opening on, a watchdog ends the process when the painting loop stops
     // delivering input for this many seconds (see Watchdog.h).
     void EnableWatchdog(int seconds) { watchdogSeconds_ = seconds; }
-
-    // Copies of the pictures the saver's windows on the screens hold, one per window, in device
-    // pixels (none in a host's window).
-    std::vector<QImage> SaverPictures();
-    // The saver's windows on the screens, none in a host's window or before the saver opens.
-    std::vector<SaverWindow*> SaverWindows() const;
 
     float RandomUnit() override;
     void SeedRandom(float seed) override;
@@ -87,6 +81,8 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     void OpenSaverSurfaces(SaverWindowEvents& events);
     void AddScreen(QScreen* screen);
     void RemoveScreen(QScreen* screen);
+    // The surfaces the saver paints on, after a window came or went.
+    void ListSurfaces();
     // Ends the saver (through its unload event) or the about window's process when one of their
     // windows is destroyed by another client.
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override;
@@ -96,7 +92,7 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     HostArguments arguments_;  // with the hosts' additions after "/s" taken
     Pacing pacing_;
     std::mt19937 random_;
-    HostWindowRequest hostWindow_;  // from the arguments or XSCREENSAVER_WINDOW
+    HostWindowRequest hostWindowRequest_;  // from the arguments or XSCREENSAVER_WINDOW
     InstanceLock instanceLock_;
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QTimer> wake_;              // ends a paced pump's sleep at its deadline
@@ -106,7 +102,8 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
         std::unique_ptr<SaverWindow> window;
     };
     std::vector<ScreenWindow> screenWindows_;
-    std::unique_ptr<ForeignWindow> foreignWindow_;
+    std::unique_ptr<HostWindow> hostWindow_;
+    std::vector<Surface*> surfaces_;  // every window above: what the picture is painted on
     std::unique_ptr<AboutWindow> aboutWindow_;
     struct Scale {
         double x1 = 0, y1 = 0, x2 = 0, y2 = 0;

@@ -36,12 +36,7 @@ std::string InstanceScope(const HostWindowRequest& hostWindow);
 // by QT_QPA_PLATFORM.
 std::string MissingDisplay();
 
-// Sets this process's environment, before the application object exists, so that the toolkit
-// writes no file or directory, starts no program and opens no socket but the display's: no session
-// bus (D-Bus would start a daemon when none runs; the accessibility bridge, the desktop portal and
-// the global menu all go through it), no input-method daemon, no OpenGL (drivers keep caches on
-// disk), no platform-theme plugins (they load whole desktop toolkits), and a runtime directory that
-// exists, so that the toolkit makes none. Nothing on screen changes: the saver uses none of these.
-void PrepareToolkitEnvironment();
+// A directory of this user's alone (mode 0700, not a link).
+bool IsPrivateDirectory(const std::string& path);
 
 }  // namespace digitmosaic

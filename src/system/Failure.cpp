@@ -1,23 +1,17 @@
-#include "qthost/Diagnostics.h"
+// The one failure line, written so that nothing else can get in its way.
+#include "system/Failure.h"
 
 #include <fcntl.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
-#include <QString>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 
 namespace digitmosaic {
 
 namespace {
 
-int errorFd = STDERR_FILENO;         // where the program's own line goes
-std::atomic<bool> onPurpose{false};  // the program itself is ending
-xcb_connection_t* displayConnection = nullptr;
-QString firstComplaint;  // the toolkit's first message: the later ones follow from it
+int errorFd = STDERR_FILENO;  // where the program's own line goes
 
 void WriteLine(const std::string& what) {
     std::string line = "digitmosaic: " + what;
@@ -33,20 +27,6 @@ void WriteLine(const std::string& what) {
         }
         done += static_cast<std::size_t>(written);
     }
-}
-
-void OnExit() {
-    if (onPurpose) {
-        return;
-    }
-    if (!displayConnection || xcb_connection_has_error(displayConnection)) {
-        WriteLine("lost the connection to the display");
-    } else {
-        WriteLine("the toolkit gave up: " + (firstComplaint.isEmpty()
-                                                 ? std::string("no reason given")
-                                                 : Quoted(firstComplaint.toStdString(), 120)));
-    }
-    std::_Exit(1);
 }
 
 }  // namespace
@@ -92,26 +72,6 @@ void OpenStandardStreams() {
     }
 }
 
-void QuietMessages(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
-    QString& cause = firstComplaint;
-    // The Wayland client ends the process straight after this warning, past any exit hook.
-    if (!onPurpose && text.startsWith(QLatin1String("The Wayland connection"))) {
-        Fail("lost the connection to the display");
-    }
-    // The toolkit goes on without the thread (its display reader, say) and would wait for it or
-    // never see input: better to stop now.
-    if (text.startsWith(QLatin1String("QThread::start: Thread creation error"))) {
-        Fail("out of memory: the toolkit could not start a thread");
-    }
-    if (type != QtFatalMsg) {
-        if (cause.isEmpty()) {
-            cause = text;
-        }
-        return;
-    }
-    FailWithoutDisplay(Quoted((cause.isEmpty() ? text : cause).toStdString(), 120));
-}
-
 void SilenceToolkitOutput() {
     const int copy = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -124,14 +84,5 @@ void SilenceToolkitOutput() {
         close(null);
     }
 }
-
-void ReportUnplannedExits(xcb_connection_t* display) {
-    displayConnection = display;
-    std::atexit(OnExit);
-    // An exception nothing caught (memory that could not be had, mostly) would abort.
-    std::set_terminate([] { Fail("out of memory"); });
-}
-
-void EndingOnPurpose() { onPurpose = true; }
 
 }  // namespace digitmosaic

@@ -1,4 +1,5 @@
-#include "qthost/SaverWindow.h"
+// The saver's window on one screen: fitting, filling its backing store, and input.
+#include "qt/SaverWindow.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>

@@ -1,9 +1,9 @@
-#include "qthost/Environment.h"
+// Reading what the process environment says about the display and the host's window.
+#include "system/Environment.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QGuiApplication>
 #include <cstdlib>
 
 namespace digitmosaic {
@@ -26,45 +26,6 @@ std::string ServerOf(std::string display) {
         display.erase(dot);
     }
     return display;
-}
-
-// A directory of this user's alone (mode 0700, not a link): the toolkit accepts it as its runtime
-// directory as it stands, without creating or changing anything.
-bool IsPrivateDirectory(const std::string& path) {
-    struct stat status {};
-    return !path.empty() && path.front() == '/' && lstat(path.c_str(), &status) == 0 &&
-           S_ISDIR(status.st_mode) && status.st_uid == geteuid() &&
-           (status.st_mode & 07777) == 0700;
-}
-
-void Set(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
-
-// The toolkit looks in its runtime directory at start-up and creates one under TMPDIR when
-// XDG_RUNTIME_DIR does not name a private directory. Point it at one that exists; failing that, at
-// a TMPDIR where no directory can be made.
-void ProvideRuntimeDirectory() {
-    const std::string given = Variable("XDG_RUNTIME_DIR");
-    if (IsPrivateDirectory(given)) {
-        return;
-    }
-    // A Wayland display named relative to the runtime directory keeps its full path.
-    const std::string wayland = Variable("WAYLAND_DISPLAY");
-    if (!wayland.empty() && wayland.front() != '/') {
-        if (given.empty()) {
-            unsetenv("WAYLAND_DISPLAY");  // cannot be found anyway
-        } else {
-            Set("WAYLAND_DISPLAY", given + "/" + wayland);
-        }
-    }
-    for (const std::string& candidate :
-         {"/run/user/" + std::to_string(geteuid()), Variable("HOME")}) {
-        if (IsPrivateDirectory(candidate)) {
-            Set("XDG_RUNTIME_DIR", candidate);
-            return;
-        }
-    }
-    unsetenv("XDG_RUNTIME_DIR");
-    Set("TMPDIR", "/proc");
 }
 
 }  // namespace
@@ -123,6 +84,13 @@ std::string InstanceScope(const HostWindowRequest& hostWindow) {
     return scope;
 }
 
+bool IsPrivateDirectory(const std::string& path) {
+    struct stat status {};
+    return !path.empty() && path.front() == '/' && lstat(path.c_str(), &status) == 0 &&
+           S_ISDIR(status.st_mode) && status.st_uid == geteuid() &&
+           (status.st_mode & 07777) == 0700;
+}
+
 std::string MissingDisplay() {
     const std::string wayland = Variable("WAYLAND_DISPLAY");
     const bool waylandFound =
@@ -134,16 +102,6 @@ std::string MissingDisplay() {
         return "WAYLAND_DISPLAY is set, but XDG_RUNTIME_DIR is not";
     }
     return "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
-}
-
-void PrepareToolkitEnvironment() {
-    Set("DBUS_SESSION_BUS_ADDRESS", "disabled:");  // no such transport: no bus, no daemon
-    unsetenv("AT_SPI_BUS_ADDRESS");
-    Set("QT_IM_MODULE", "compose");
-    Set("QT_XCB_GL_INTEGRATION", "none");
-    unsetenv("QT_QPA_PLATFORMTHEME");
-    QGuiApplication::setDesktopSettingsAware(false);  // only the built-in theme
-    ProvideRuntimeDirectory();
 }
 
 }  // namespace digitmosaic

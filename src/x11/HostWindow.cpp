@@ -1,11 +1,12 @@
-#include "qthost/ForeignWindow.h"
+// Painting in a host's window: checking it, following its size, repainting what it lost.
+#include "x11/HostWindow.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
-#include "qthost/Diagnostics.h"
+#include "system/Failure.h"
 
 namespace digitmosaic {
 
@@ -24,7 +25,7 @@ std::unique_ptr<Reply, decltype(&std::free)> Take(Reply* reply) {
 
 }  // namespace
 
-std::uint32_t ForeignWindow::DesktopRoot(xcb_connection_t* connection) {
+std::uint32_t HostWindow::DesktopRoot(xcb_connection_t* connection) {
     char* host = nullptr;
     int display = 0, screenNumber = 0;
     if (xcb_parse_display(nullptr, &host, &display, &screenNumber) == 0) {
@@ -59,8 +60,8 @@ std::uint32_t ForeignWindow::DesktopRoot(xcb_connection_t* connection) {
     return root;
 }
 
-ForeignWindow::ForeignWindow(SaverWindowEvents& events, xcb_connection_t* connection,
-                             std::uint32_t id, const std::string& source)
+HostWindow::HostWindow(SaverWindowEvents& events, xcb_connection_t* connection, std::uint32_t id,
+                       const std::string& source)
     : events_(events), id_(id) {
     // Structure news (size, destruction) and exposures; no input of any kind. What this
     // connection watched there already stays (the toolkit watches the root's properties).
@@ -91,7 +92,7 @@ ForeignWindow::ForeignWindow(SaverWindowEvents& events, xcb_connection_t* connec
     Fit(geometry->width, geometry->height);
 }
 
-void ForeignWindow::Fit(int width, int height) {
+void HostWindow::Fit(int width, int height) {
     canvas_->Fill(pending_);  // what was drawn for the old size goes in first
     pending_.Clear();
     canvas_->Resize(width, height);
@@ -99,26 +100,26 @@ void ForeignWindow::Fit(int width, int height) {
     pending_.MarkAll();
 }
 
-void ForeignWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
+void HostWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
     pending_.Grid().SetLogicalScale(x1, y1, x2, y2);
 }
 
-void ForeignWindow::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
+void HostWindow::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
     pending_.Draw(x, y, dx, dy, color);
 }
 
-void ForeignWindow::Present() {
+void HostWindow::Present() {
     canvas_->Fill(pending_);
     canvas_->Show(pending_.Strips());
     pending_.Clear();
 }
 
-void ForeignWindow::Unload() {
+void HostWindow::Unload() {
     bool cancel = false;
     events_.Form_Unload(cancel);
 }
 
-bool ForeignWindow::Handle(const xcb_generic_event_t& event) {
+bool HostWindow::Handle(const xcb_generic_event_t& event) {
     switch (event.response_type & 0x7F) {
         case XCB_CONFIGURE_NOTIFY: {
             const auto& configure = reinterpret_cast<const xcb_configure_notify_event_t&>(event);

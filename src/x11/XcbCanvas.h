@@ -14,9 +14,6 @@
 
 namespace digitmosaic {
 
-// The toolkit's connection to the X server, or null when it does not run on X11.
-xcb_connection_t* ToolkitXConnection();
-
 class XcbCanvas {
   public:
     // For a window of the given depth and of a visual that TrueColourVisual accepted.

@@ -1,9 +1,8 @@
-// The saver inside a screen-saver host's window (XScreenSaver, MATE): paints into an X window
-// that another client owns and that it names in XSCREENSAVER_WINDOW or with "--window-id", or
-// into the desktop's root window for "-root". The saver opens no window
-// of its own and selects no input there: input belongs to the host, which ends the saver. It
-// follows the window's size, repaints what the server lost, and unloads the saver when the
-// window goes.
+// A host's window as a surface: the saver inside a screen-saver host's window (XScreenSaver,
+// MATE), an X window that another client owns and names in XSCREENSAVER_WINDOW or with
+// "--window-id", or the desktop's root window for "-root". The saver opens no window of its own
+// and selects no input there: input belongs to the host, which ends the saver. It follows the
+// window's size, repaints what the server lost, and unloads the saver when the window goes.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -13,28 +12,30 @@
 #include <string>
 
 #include "geometry/PendingBoxes.h"
+#include "geometry/Surface.h"
 #include "host/HostServices.h"
-#include "qthost/XcbCanvas.h"
+#include "x11/XcbCanvas.h"
 
 namespace digitmosaic {
 
-class ForeignWindow final {
+class HostWindow final : public Surface {
   public:
     // Ends the process with one line on stderr and status 1 when the id names no window the
     // saver can paint in; the line names the id's source.
-    ForeignWindow(SaverWindowEvents& events, xcb_connection_t* connection, std::uint32_t id,
-                  const std::string& source);
+    HostWindow(SaverWindowEvents& events, xcb_connection_t* connection, std::uint32_t id,
+               const std::string& source);
 
     // The default screen's root window, or the virtual root that a desktop put over it
     // (__SWM_VROOT on one of the root's children), where its background shows.
     static std::uint32_t DesktopRoot(xcb_connection_t* connection);
 
-    void SetLogicalScale(double x1, double y1, double x2, double y2);
-    void DrawBox(float x, float y, float dx, float dy, PackedColor color);
-    // Puts on screen what was drawn (or lost) since the last call.
-    void Present();
+    void SetLogicalScale(double x1, double y1, double x2, double y2) override;
+    void DrawBox(float x, float y, float dx, float dy, PackedColor color) override;
+    void Present() override;
+    // The host shows its window: the saver puts its picture in.
+    void Show() override { Present(); }
     // Raises the saver's unload event: the window is not the saver's to close.
-    void Unload();
+    void Unload() override;
     // Handles the server's news of the window; true when the event was about it; its
     // destruction unloads the saver.
     bool Handle(const xcb_generic_event_t& event);

@@ -1,5 +1,5 @@
 // The watchdog thread: a small stack, one wake a second, nothing shared but one counter.
-#include "qthost/Watchdog.h"
+#include "system/Watchdog.h"
 
 #include <pthread.h>
 #include <sys/prctl.h>
@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "qthost/Diagnostics.h"
+#include "system/Failure.h"
 
 namespace digitmosaic {
 

@@ -21,17 +21,26 @@
 #include <functional>
 #include <random>
 
-#include "qthost/Environment.h"
-#include "qthost/InstanceLock.h"
-#include "qthost/QtHost.h"
-#include "qthost/SaverWindow.h"
+#include "qt/QtHost.h"
+#include "qt/SaverWindow.h"
+#include "qt/ToolkitEnvironment.h"
+#include "system/InstanceLock.h"
 
 namespace digitmosaic {
 namespace {
 
 int argc = 1;
-char program[] = "qthost_tests";
+char program[] = "qt_tests";
 char* argv[] = {program, nullptr};
+
+// The saver's windows, as the application holds them, in the order they were made.
+std::vector<SaverWindow*> SaverWindows() {
+    std::vector<SaverWindow*> windows;
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (auto* saver = qobject_cast<SaverWindow*>(window)) windows.push_back(saver);
+    }
+    return windows;
+}
 
 class Recorder final : public SaverWindowEvents, public AboutWindowEvents {
   public:
@@ -56,14 +65,14 @@ class QtHostTest : public ::testing::Test {
         host_.reset();  // the previous host and its window go first
         host_ = std::make_unique<QtHost>(argc, argv, pacing);
         host_->OpenWindow(static_cast<SaverWindowEvents&>(events_));
-        window_ = host_->SaverWindows().at(0);
+        window_ = SaverWindows().at(0);
         window_->setWindowState(Qt::WindowNoState);  // full screen would keep the screen's size
         window_->setGeometry(0, 0, width, height);
         QCoreApplication::processEvents();
         ASSERT_EQ(Picture().size(), QSize(width, height) * window_->devicePixelRatio());
     }
     // What the window shows: what the pumps so far have put there.
-    QImage Picture() const { return host_->SaverPictures().at(0); }
+    QImage Picture() const { return window_->Picture(); }
 
     Recorder events_;
     std::unique_ptr<QtHost> host_;
@@ -204,7 +213,9 @@ class TwoScreensTest : public ::testing::Test {
             for (int col = 0; col < columns; ++col)
                 host_.DrawBox(float(col), float(row), 1, 1, CellColour(col, row));
         host_.PumpEvents();
-        return host_.SaverPictures();
+        std::vector<QImage> pictures;
+        for (SaverWindow* window : SaverWindows()) pictures.push_back(window->Picture());
+        return pictures;
     }
 
     Recorder events_;
@@ -212,7 +223,7 @@ class TwoScreensTest : public ::testing::Test {
 };
 
 TEST_F(TwoScreensTest, EveryScreenShowsTheSamePictureFittedToIt) {
-    ASSERT_EQ(host_.SaverWindows().size(), 2U);
+    ASSERT_EQ(SaverWindows().size(), 2U);
     const std::vector<QImage> pictures = PaintGrid(5, 3);
     for (std::size_t screen = 0; screen < 2; ++screen) {
         const QImage& picture = pictures[screen];
@@ -235,18 +246,18 @@ TEST_F(TwoScreensTest, EveryScreenShowsTheSamePictureFittedToIt) {
 
 TEST_F(TwoScreensTest, AResizedWindowKeepsItsPicturesAndPaintsTheNextBoxesAtItsNewSize) {
     const QImage before = PaintGrid(4, 4).at(0);  // 640 x 480: cells of 160 x 120
-    SaverWindow* window = host_.SaverWindows().at(0);
+    SaverWindow* window = SaverWindows().at(0);
     window->setWindowState(Qt::WindowNoState);
     window->setGeometry(0, 0, 800, 400);
     QCoreApplication::processEvents();
-    QImage after = host_.SaverPictures().at(0);
+    QImage after = window->Picture();
     ASSERT_EQ(after.size(), QSize(800, 400));
     EXPECT_EQ(after.copy(0, 0, 640, 400), before.copy(0, 0, 640, 400)) << "earlier picture moved";
     EXPECT_EQ(after.pixel(700, 100), qRgb(0, 0, 0)) << "the new area starts black";
 
     host_.DrawBox(3, 3, 1, 1, PackRgb(255, 255, 255));  // the bottom-right cell, now 200 x 100
     host_.PumpEvents();
-    after = host_.SaverPictures().at(0);
+    after = window->Picture();
     EXPECT_EQ(after.pixel(600, 300), qRgb(255, 255, 255));
     EXPECT_EQ(after.pixel(799, 399), qRgb(255, 255, 255));
     EXPECT_EQ(after.pixel(599, 299), before.pixel(599, 299));

@@ -1,4 +1,5 @@
-#include "qthost/AboutWindow.h"
+// The about window's layout in twips, and its ways of ending.
+#include "qt/AboutWindow.h"
 
 #include <QFontMetrics>
 #include <QKeyEvent>

@@ -1,0 +1,63 @@
+// Switching off the toolkit's optional services before it starts.
+#include "qt/ToolkitEnvironment.h"
+
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <cstdlib>
+#include <string>
+
+#include "system/Environment.h"
+
+namespace digitmosaic {
+
+namespace {
+
+std::string Variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+void Set(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+
+// The toolkit looks in its runtime directory at start-up and creates one under TMPDIR when
+// XDG_RUNTIME_DIR does not name a private directory. Point it at one that exists; failing that, at
+// a TMPDIR where no directory can be made.
+void ProvideRuntimeDirectory() {
+    const std::string given = Variable("XDG_RUNTIME_DIR");
+    if (IsPrivateDirectory(given)) {
+        return;
+    }
+    // A Wayland display named relative to the runtime directory keeps its full path.
+    const std::string wayland = Variable("WAYLAND_DISPLAY");
+    if (!wayland.empty() && wayland.front() != '/') {
+        if (given.empty()) {
+            unsetenv("WAYLAND_DISPLAY");  // cannot be found anyway
+        } else {
+            Set("WAYLAND_DISPLAY", given + "/" + wayland);
+        }
+    }
+    for (const std::string& candidate :
+         {"/run/user/" + std::to_string(geteuid()), Variable("HOME")}) {
+        if (IsPrivateDirectory(candidate)) {
+            Set("XDG_RUNTIME_DIR", candidate);
+            return;
+        }
+    }
+    unsetenv("XDG_RUNTIME_DIR");
+    Set("TMPDIR", "/proc");
+}
+
+}  // namespace
+
+void PrepareToolkitEnvironment() {
+    Set("DBUS_SESSION_BUS_ADDRESS", "disabled:");  // no such transport: no bus, no daemon
+    unsetenv("AT_SPI_BUS_ADDRESS");
+    Set("QT_IM_MODULE", "compose");
+    Set("QT_XCB_GL_INTEGRATION", "none");
+    unsetenv("QT_QPA_PLATFORMTHEME");
+    QGuiApplication::setDesktopSettingsAware(false);  // only the built-in theme
+    ProvideRuntimeDirectory();
+}
+
+}  // namespace digitmosaic
