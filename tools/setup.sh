@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev libxcb1-dev libx11-dev libxtst-dev
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    googletest libgtest-dev libbenchmark-dev
     qt6-wayland fonts-dejavu-core
 )
 if [[ ${1:-} != --build ]]; then
