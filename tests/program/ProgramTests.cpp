@@ -84,8 +84,9 @@ struct Program {
             host.randoms.insert(host.randoms.end(), 10, d.palette);
         }
     }
-    // Runs program code until it returns or ends the program; returns the host's log.
+    // Runs program code until it returns or ends the program; returns what it did on the host.
     std::string Run(const std::function<void()>& code) try {
+        host.log.str("");
         code();
         return host.log.str();
     } catch (const ProgramEnded&) {
@@ -123,15 +124,13 @@ TEST(Main, DispatchesOnExactlyConfigureOrRun) {
 // at the screen's twips; OK ends the about window. Each unloads its own window first.
 TEST(Form1, HandlersUnloadTheirOwnWindowThenEnd) {
     Program p;
-    for (const auto& handler : std::vector<std::function<void()>>{
-             [&] { p.saver.Form_Click(); }, [&] { p.saver.Form_KeyDown(65, 1); },
-             [&] { p.saver.Form_MouseDown(2, 0, 1, 1); },
-             [&] { p.saver.Form_Unload(p.state.Running); }}) {
-        p.host.log.str("");
-        EXPECT_EQ(p.Run(handler), kSaverEnds);
-    }
-    p.host.log.str("");
-    EXPECT_EQ(p.Run([&] { p.aboutBox.Command1_Click(); }), "UnloadWindow(about) EndProgram ");
+    for (const auto& [handler, ends] : std::vector<std::pair<std::function<void()>, std::string>>{
+             {[&] { p.saver.Form_Click(); }, kSaverEnds},
+             {[&] { p.saver.Form_KeyDown(65, 1); }, kSaverEnds},
+             {[&] { p.saver.Form_MouseDown(2, 0, 1, 1); }, kSaverEnds},
+             {[&] { p.saver.Form_Unload(p.state.Running); }, kSaverEnds},
+             {[&] { p.aboutBox.Command1_Click(); }, "UnloadWindow(about) EndProgram "}})
+        EXPECT_EQ(p.Run(handler), ends);
     for (const auto& [x, y, ends] : std::vector<std::tuple<float, float, bool>>{
              {3, 4, true}, {28800, 16200, false}, {28800, 16199, true}, {28799, 16200, true}}) {
         Program q;
