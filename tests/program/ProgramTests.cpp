@@ -1,12 +1,10 @@
 // The program code (start-up, saver window, picture loop, painter, colours, spiral) on a fake host.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <set>
 #include <sstream>
 
-#include "host/HostArguments.h"
 #include "picture/DigitColors.h"
 #include "picture/PictureLoop.h"
 #include "picture/Spiral.h"
@@ -69,17 +67,15 @@ class FakeHost final : public HostServices {
 // colours.
 struct Draws {
     float base = 0, height = 0, average = 0, spiral = 0, first = 0, palette = 0;
-    static Draws Every(float value) { return {value, value, value, value, value, value}; }
 };
 constexpr float kBelowHalf = 0.49999997F;  // the largest single below one half
 constexpr float kBelowOne = 0.99999994F;   // the largest random unit
 
 struct Program {
     FakeHost host;
-    PictureState state;
+    PictureState state{.Running = true};
     form1 saver{host, state};
     about aboutBox{host};
-    bool cancel = false;
     void Script(std::initializer_list<Draws> pictures) {
         for (const Draws& d : pictures) {
             host.randoms.insert(host.randoms.end(),
@@ -87,8 +83,9 @@ struct Program {
             host.randoms.insert(host.randoms.end(), 10, d.palette);
         }
     }
-    // Runs program code until it returns or ends the program; returns the host's log.
+    // Runs program code until it returns or ends the program; returns what it did on the host.
     std::string Run(const std::function<void()>& code) try {
+        host.log.str("");
         code();
         return host.log.str();
     } catch (const ProgramEnded&) {
@@ -105,76 +102,41 @@ struct Program {
 const std::string kSaverEnds = "UnloadWindow(saver) EndProgram ";
 
 // Anything but exactly "/c" or "/s" ends at once without a window, and so does a second instance
-// even for "/c"; "/c" opens the about window, then beeps and returns.
-TEST(Main, EndsAtOnceUnlessExactlyConfigureOrRun) {
-    for (const char* argument : {"/S", "/C", "/s ", "/c ", "/s:123", "/p 1234", ""})
+// even for "/c"; "/c" opens the about window, then beeps and returns; "/s" parks the pointer at
+// the screen's twips as pixels, then the saver loads and paints until a key.
+TEST(Main, DispatchesOnExactlyConfigureOrRun) {
+    for (const char* argument : {"/S", "/C", "/s ", "/c ", "/s:123", "/p 1234", "/s -root", ""})
         EXPECT_EQ(Program().Main(argument), "EndProgram ") << '"' << argument << '"';
-    Program first, second;
+    Program first, second, saver;
     second.host.anotherInstance = true;
     EXPECT_EQ(first.Main("/c"), "OpenWindow(about) SystemBeep ");
     EXPECT_EQ(second.Main("/c"), "EndProgram ");
-
-    // The command line as the host hands it over: after exactly "/s", a window id and a root flag
-    // that screen-saver hosts add are taken, once each; anything else stays, and ends the program.
-    struct Case {
-        std::vector<std::string> args;
-        std::string argument, window;  // window: the id given, "-" for none
-        bool root;
-    };
-    for (const Case& c :
-         std::vector<Case>{{{"/s", "--window-id", "0x4024EA"}, "/s", "0x4024EA", false},
-                           {{"/s", "-root", "-window-id", "12"}, "/s", "12", true},
-                           {{"/s", "--root", "--window-id", "junk"}, "/s", "junk", true},
-                           {{"/s", "-root"}, "/s", "-", true},
-                           {{"/s", "garbage"}, "/s garbage", "-", false},
-                           {{"/s", "--window-id"}, "/s --window-id", "-", false},
-                           {{"/s", "-root", "--root"}, "/s -root --root", "-", false},
-                           {{"/s", "-window-id", "1", "--window-id", "2"},
-                            "/s -window-id 1 --window-id 2",
-                            "-",
-                            false},
-                           {{"/s", "-root", ""}, "/s -root ", "-", false},
-                           {{"/sx", "-root"}, "/sx -root", "-", false},
-                           {{"/c", "-root"}, "/c -root", "-", false},
-                           {{"-root", "/s"}, "-root /s", "-", false},
-                           {{}, "", "-", false}}) {
-        const HostArguments parsed = ParseHostArguments(c.args);
-        const std::string log = Program().Main(parsed.argument.c_str());
-        EXPECT_EQ(parsed.argument, c.argument);
-        EXPECT_EQ(parsed.windowId.value_or("-"), c.window) << c.argument;
-        EXPECT_EQ(parsed.root, c.root) << c.argument;
-        EXPECT_EQ(log.rfind(c.argument == "/s" ? "SetCursorPos" : "EndProgram", 0), 0U)
-            << c.argument << ": " << log;
-    }
-}
-
-// The pointer goes to the screen's twips as pixels; then the saver loads and paints until a key.
-TEST(Main, RunParksThePointerThenLoadsTheSaver) {
-    Program p;
-    p.Script({Draws::Every(0.75F)});  // base 8, 282 x 235, raster, digit colours
-    p.host.onPump = [&] { p.saver.Form_KeyDown(0, 0); };
-    EXPECT_EQ(p.Main("/s"),
+    saver.Script({Draws{.75F, .75F, .75F, .75F, .75F, .75F}});  // base 8, 282 x 235, raster
+    saver.host.onPump = [&] { saver.saver.Form_KeyDown(0, 0); };
+    EXPECT_EQ(saver.Main("/s"),
               "SetCursorPos(28800,16200) OpenWindow(saver) ShowWindow(saver) SeedRandom(4321.25) "
-              "SetLogicalScale(0,0,282,235) Pump@282 UnloadWindow(saver) EndProgram ");
+              "SetLogicalScale(0,0,282,235) Pump@282 " +
+                  kSaverEnds);
 }
 
-TEST(Form1, EndingHandlersUnloadTheirOwnWindowThenEnd) {
-    Program p[5];
-    EXPECT_EQ(p[0].Run([&] { p[0].saver.Form_Click(); }), kSaverEnds);
-    EXPECT_EQ(p[1].Run([&] { p[1].saver.Form_KeyDown(65, 1); }), kSaverEnds);
-    EXPECT_EQ(p[2].Run([&] { p[2].saver.Form_MouseDown(2, 0, 1, 1); }), kSaverEnds);
-    EXPECT_EQ(p[3].Run([&] { p[3].saver.Form_Unload(p[3].cancel); }), kSaverEnds);
-    EXPECT_EQ(p[4].Run([&] { p[4].aboutBox.Command1_Click(); }), "UnloadWindow(about) EndProgram ");
-}
-
-// The first two moves never end the saver; the third does unless exactly at the screen's twips.
-TEST(Form1, TheThirdMouseMoveEndsUnlessAtTheScreenSizeInTwips) {
+// Every input but the first two mouse moves ends the saver, and so does the third unless exactly
+// at the screen's twips; OK ends the about window. Each unloads its own window first.
+TEST(Form1, HandlersUnloadTheirOwnWindowThenEnd) {
+    Program p;
+    bool cancel = false;
+    for (const auto& [handler, ends] : std::vector<std::pair<std::function<void()>, std::string>>{
+             {[&] { p.saver.Form_Click(); }, kSaverEnds},
+             {[&] { p.saver.Form_KeyDown(65, 1); }, kSaverEnds},
+             {[&] { p.saver.Form_MouseDown(2, 0, 1, 1); }, kSaverEnds},
+             {[&] { p.saver.Form_Unload(cancel); }, kSaverEnds},
+             {[&] { p.aboutBox.Command1_Click(); }, "UnloadWindow(about) EndProgram "}})
+        EXPECT_EQ(p.Run(handler), ends);
     for (const auto& [x, y, ends] : std::vector<std::tuple<float, float, bool>>{
              {3, 4, true}, {28800, 16200, false}, {28800, 16199, true}, {28799, 16200, true}}) {
-        Program p;
-        p.saver.Form_MouseMove(0, 0, 3, 4);
-        p.saver.Form_MouseMove(0, 0, 0, 0);
-        EXPECT_EQ(p.Run([&] { p.saver.Form_MouseMove(0, 0, x, y); }), ends ? kSaverEnds : "")
+        Program q;
+        q.saver.Form_MouseMove(0, 0, 3, 4);
+        q.saver.Form_MouseMove(0, 0, 0, 0);
+        EXPECT_EQ(q.Run([&] { q.saver.Form_MouseMove(0, 0, x, y); }), ends ? kSaverEnds : "")
             << x << ", " << y;
     }
 }
@@ -187,36 +149,14 @@ std::string Painted(int width, int height, int rows) {
     return log.str();
 }
 
-// The cells in order as straight runs: "x,y:" where the route starts or jumps, then each run as
-// its direction, R(ight), L(eft), U(p) or D(own), and its length ("20,20: R8 U1 L9").
-std::string Route(const auto& cells) {
-    std::ostringstream route;
-    char run = 0;
-    int length = 0;
-    const auto endRun = [&] {
-        if (length) route << ' ' << run << length;
-        length = 0;
-    };
-    for (double x = -2, y = -2; const auto& cell : cells) {
-        const double dx = cell[0] - std::exchange(x, cell[0]);
-        const double dy = cell[1] - std::exchange(y, cell[1]);
-        const char direction =
-            std::abs(dx) + std::abs(dy) == 1 ? "?U?L?R?D?"[int(3 * dy + dx + 4)] : 0;
-        if (direction != run) endRun();
-        if (!direction) route << (route.tellp() ? " " : "") << x << ',' << y << ':';
-        run = direction, length += direction != 0;
-    }
-    endRun();
-    return route.str();
-}
-
-// One picture each, at the bottom and the top of every range. Digits left waiting by an earlier
-// picture do not carry over: 1920 numbers, one per cell, or 107042 digits of five-digit ones.
+// One picture each, at the bottom and the top of every range, and each switch probed from both
+// sides of one half. Digits left waiting by an earlier picture do not carry over: 1920 numbers,
+// one per cell, or 107042 digits of five-digit ones.
 TEST(PictureLoop, DrawsEachRangeFromItsBottomToItsTop) {
-    Program low, high;
-    low.Script({Draws::Every(0)});
-    high.Script({Draws::Every(kBelowOne)});
-    low.state = high.state = {.Running = true, .DigitCount = 3, .Digits = {7, 7, 7}};
+    Program low, high, middle;
+    low.Script({Draws{}});
+    high.Script({Draws{kBelowOne, kBelowOne, kBelowOne, kBelowOne, kBelowOne, kBelowOne}});
+    low.state.DigitCount = high.state.DigitCount = 3;
     const auto parameters = [](const PictureState& s) {
         return std::tuple(s.NumberBase, s.GridHeight, s.GridWidth, s.AverageMode, s.SpiralMode,
                           s.NextNumber, s.Palette[9]);
@@ -225,12 +165,9 @@ TEST(PictureLoop, DrawsEachRangeFromItsBottomToItsTop) {
     EXPECT_EQ(high.Loop(), Painted(358, 299, 299));
     EXPECT_EQ(parameters(low.state), std::tuple(2, 40, 48, true, true, 1 + 1920, 0));
     EXPECT_EQ(parameters(high.state), std::tuple(10, 299, 358, false, false, 41409, 16777215));
-    EXPECT_TRUE(Route(low.host.boxes).starts_with("20,20: R8 U1 L9 D2 R10 U3 L11 "));
-    EXPECT_EQ(high.host.boxes.at(0), (Box{0, 0, 1, 1, 16777215}));
-    Program middle;  // each switch turns at exactly one half, probed from both sides
+    EXPECT_EQ(high.host.boxes.at(360), (Box{2, 1, 1, 1, 16777215}));  // row by row
     middle.Script(
         {{.average = 0.5F, .spiral = kBelowHalf}, {.average = kBelowHalf, .spiral = 0.5F}});
-    middle.state.Running = true;
     std::vector<std::pair<bool, bool>> switches;  // average, spiral, as each picture was painted
     middle.host.onPump = [&] {
         const std::pair now(middle.state.AverageMode, middle.state.SpiralMode);
@@ -238,19 +175,6 @@ TEST(PictureLoop, DrawsEachRangeFromItsBottomToItsTop) {
     };
     middle.Loop();
     EXPECT_EQ(switches, (std::vector<std::pair<bool, bool>>{{false, true}, {true, false}}));
-}
-
-TEST(DrawPicture, RasterPaintsRowByRowAndStopsWhenRunningIsClearedDuringAPump) {
-    for (const auto& [rows, route] : std::vector<std::pair<int, std::string>>{
-             {3, "0,0: R3 0,1: R3 0,2: R3"}, {2, "0,0: R3 0,1: R3"}}) {
-        Program p;
-        p.host.randoms.assign(10, 0);  // the palette
-        p.state = {
-            .Running = true, .NumberBase = 10, .GridHeight = 3, .GridWidth = 4, .NextNumber = 1};
-        p.host.onPump = [&] { p.state.Running = p.host.boxes.size() < 4U * rows; };
-        EXPECT_EQ(p.Run([&] { DrawPicture(p.state, p.host); }), Painted(4, 3, rows)) << rows;
-        EXPECT_EQ(Route(p.host.boxes), route) << rows;
-    }
 }
 
 // Digits of consecutive numbers, most significant first; the mean of one number's digit colours
@@ -278,20 +202,20 @@ TEST(DigitColors, FollowTheDigitsOfConsecutiveNumbers) {
 // wide, pumps after every row of boxes, steps between neighbours and covers its grid once.
 TEST(Spiral, WalksOutwardsAndCoversEveryGridOfTheProgramOnce) {
     PictureState s{.GridHeight = 3, .GridWidth = 5};
-    std::vector<std::array<int, 2>> cells;
-    for (StartSpiral(s); cells.size() < 15; StepSpiral(s)) cells.push_back({s.CellX, s.CellY});
-    EXPECT_EQ(Route(cells), "1,1: R2 U1 L3 D2 R4 U2");
+    std::string cells;
+    for (StartSpiral(s); cells.size() < 60; StepSpiral(s))
+        cells += std::to_string(s.CellX) + ',' + std::to_string(s.CellY) + ' ';
+    EXPECT_EQ(cells, "1,1 2,1 3,1 3,0 2,0 1,0 0,0 0,1 0,2 1,2 2,2 3,2 4,2 4,1 4,0 ");
     for (int height = 40; height <= 299; ++height) {
         const int width = 6 * height / 5;
         SCOPED_TRACE(testing::Message() << width << " x " << height);
         Program p;
         p.Script({{.height = (height - 39.5F) / 260, .average = .9F, .spiral = .1F}});
-        p.state.Running = true;
         ASSERT_EQ(p.Loop(), Painted(width, height, height));
-        const std::string route = Route(p.host.boxes);
-        ASSERT_EQ(std::count(route.begin(), route.end(), ':'), 1) << "the walk jumps";
         std::set<std::pair<double, double>> inside;
-        for (const Box& b : p.host.boxes) {
+        for (Box last = p.host.boxes.at(0); const Box& b : p.host.boxes) {
+            ASSERT_LE(std::abs(b[0] - last[0]) + std::abs(b[1] - last[1]), 1) << "the walk jumps";
+            last = b;
             if (b[0] >= 0 && b[0] < width && b[1] >= 0 && b[1] < height) inside.emplace(b[0], b[1]);
         }
         ASSERT_EQ(inside.size(), std::size_t(width * height));

@@ -1,0 +1,143 @@
+// The process's own matters without a toolkit: the host's arguments, its window and the place the
+// instance lock is scoped to, why no display can be tried, the one failure line, and the lock in
+// the user's private runtime directory.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "system/Environment.h"
+#include "system/Failure.h"
+#include "system/InstanceLock.h"
+
+namespace digitmosaic {
+namespace {
+
+// Clears what says where the display is, then sets the given "NAME=value"s.
+void Environment(const std::vector<std::string>& variables) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM",
+                             "XSCREENSAVER_WINDOW"})
+        unsetenv(name);
+    for (const std::string& v : variables)
+        setenv(v.substr(0, v.find('=')).c_str(), v.substr(v.find('=') + 1).c_str(), 1);
+}
+
+// X window ids: decimal, or hexadecimal after "0x" or "0X"; 29 bits at most, and not 0 (None).
+TEST(HostWindow, IdsAreDecimalOrHexadecimalOf29BitsAndNotZero) {
+    for (const char* twelve : {"12", "0xc", "0XC", "0x000000000C", "0000000012"})
+        EXPECT_EQ(ParseWindowId(twelve), 12U) << twelve;
+    EXPECT_EQ(ParseWindowId("0x1fffffff"), 0x1FFFFFFFU);
+    EXPECT_EQ(ParseWindowId("536870911"), 536870911U);
+    for (const char* none : {"0x20000000", "536870912", "0", "0x0", "0x", "", "12ab", "x12", "-12",
+                             " 12", "0x0000000000C", "00000000012", "18446744073709551628"})
+        EXPECT_EQ(ParseWindowId(none), std::nullopt) << '"' << none << '"';  // the last: 2^64+12
+}
+
+// After exactly "/s", a window id and a root flag are taken once each, the argument wins over
+// XSCREENSAVER_WINDOW, and the scope names the display without its screen (":1", ":1.0" and
+// "unix:1" are one), the Wayland display, and the host's window or the root.
+TEST(HostWindow, TheHostsArgumentsAndEnvironmentGiveTheWindowAndTheInstanceScope) {
+    struct Case {
+        std::vector<std::string> env, args;
+        std::string parsed;  // argument|root|window source=text|scope
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"DISPLAY=:1"}, {"/s"}, "/s|||:1,"},
+             {{"DISPLAY=:1.0"}, {"/s"}, "/s|||:1,"},
+             {{"DISPLAY=unix:1"}, {"/s"}, "/s|||:1,"},
+             {{"DISPLAY=host.example:1.0", "WAYLAND_DISPLAY=w-0"},
+              {"/s"},
+              "/s|||host.example:1,w-0"},
+             {{"XSCREENSAVER_WINDOW=0x1F"}, {"/s"}, "/s||XSCREENSAVER_WINDOW=0x1F|,,window31"},
+             {{"XSCREENSAVER_WINDOW=0x1F"},
+              {"/s", "--window-id", "12"},
+              "/s||--window-id=12|,,window12"},
+             {{}, {"/s", "-root", "-window-id", "junk"}, "/s|root|--window-id=junk|,"},
+             {{}, {"/s", "--root"}, "/s|root||,,root"},
+             {{}, {"/s", "garbage"}, "/s garbage|||,"},
+             {{}, {"/s", "--window-id"}, "/s --window-id|||,"},
+             {{}, {"/s", "-root", "--root"}, "/s -root --root|||,"},
+             {{},
+              {"/s", "-window-id", "1", "--window-id", "2"},
+              "/s -window-id 1 --window-id 2|||,"},
+             {{}, {"/s", "-root", ""}, "/s -root |||,"},
+             {{}, {"/sx", "-root"}, "/sx -root|||,"},
+             {{}, {"/c", "-root"}, "/c -root|||,"},
+             {{}, {"-root", "/s"}, "-root /s|||,"},
+             {{}, {}, "|||,"}}) {
+        Environment(c.env);
+        const HostArguments arguments = ParseHostArguments(c.args);
+        const HostWindowRequest window = HostWindowFrom(arguments);
+        EXPECT_EQ(arguments.argument + '|' + (arguments.root ? "root" : "") + '|' +
+                      (window.Given() ? window.source + '=' + window.text : "") + '|' +
+                      InstanceScope(window),
+                  c.parsed);
+    }
+}
+
+TEST(HostWindow, WithoutADisplayToTryTheReasonIsGiven) {
+    const std::string none = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    for (const auto& [env, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{}, none},
+             {{"DISPLAY="}, none},
+             {{"WAYLAND_DISPLAY=w-0"}, "WAYLAND_DISPLAY is set, but XDG_RUNTIME_DIR is not"},
+             {{"WAYLAND_DISPLAY=w-0", "XDG_RUNTIME_DIR=/run"}, ""},
+             {{"WAYLAND_DISPLAY=/run/w-0"}, ""},
+             {{"DISPLAY=:9"}, ""},
+             {{"QT_QPA_PLATFORM=offscreen"}, ""}}) {
+        Environment(env);
+        EXPECT_EQ(MissingDisplay(), reason) << testing::PrintToString(env);
+    }
+}
+
+// One line on the program's own error stream, cut at a newline, and status 1, also once the
+// toolkit's output goes nowhere; a quoted value is cut to 40 characters, never inside one.
+TEST(FailureDeathTest, OneLineOfTheProgramsOwnAndStatusOne) {
+    EXPECT_EXIT(Fail("one\ntwo"), testing::ExitedWithCode(1), "^digitmosaic: one\n$");
+    EXPECT_EXIT(FailWithoutDisplay("why"), testing::ExitedWithCode(1),
+                "^digitmosaic: cannot open a window: why\n$");
+    EXPECT_EXIT(
+        {
+            SilenceToolkitOutput();
+            std::fputs("the toolkit\n", stderr);
+            FailFromAnyThread("late");
+        },
+        testing::ExitedWithCode(1), "^digitmosaic: late\n$");
+    const std::string x39(39, 'x');
+    EXPECT_EQ(Quoted(x39 + "y"), x39 + "y");
+    EXPECT_EQ(Quoted(x39 + "yz"), x39 + "y\u2026");
+    EXPECT_EQ(Quoted(x39 + "\u00e9"), x39 + "\u2026");  // é is two bytes
+    EXPECT_EQ(Quoted("abcd", 3), "abc\u2026");
+}
+
+// Without an X display the lock is the user's private runtime directory: the first holder counts,
+// also when asked again, a later one finds it held, and it is free once the holder goes. In a
+// directory that others could open, or another user's, there is no lock at all (every saver
+// runs) rather than one they could take or block.
+TEST(InstanceLock, TheRuntimeDirectoryLockHoldsInAPrivateDirectoryAndGoesWithItsHolder) {
+    char dir[] = "/tmp/digitmosaic-lock-XXXXXX";  // mode 0700
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    Environment({std::string("XDG_RUNTIME_DIR=") + dir});
+    auto first = std::make_unique<InstanceLock>();
+    ASSERT_FALSE(first->AnotherInstanceRunning(nullptr));
+    EXPECT_FALSE(first->AnotherInstanceRunning(nullptr)) << "the holder must not see itself";
+    EXPECT_TRUE(InstanceLock().AnotherInstanceRunning(nullptr));
+    first.reset();
+    for (const auto& [mode, owner] :
+         {std::pair(0700U, getuid()), {0755U, getuid()}, {0700U, 65534U}}) {
+        if (chmod(dir, mode) != 0 || chown(dir, owner, getgid()) != 0) continue;  // needs root
+        InstanceLock holder;
+        EXPECT_FALSE(holder.AnotherInstanceRunning(nullptr)) << mode << " " << owner;
+        EXPECT_EQ(InstanceLock().AnotherInstanceRunning(nullptr),
+                  owner == getuid() && mode == 0700U)
+            << mode << " " << owner;
+    }
+    rmdir(dir);
+}
+
+}  // namespace
+}  // namespace digitmosaic
