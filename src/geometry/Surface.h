@@ -19,6 +19,8 @@ class Surface {
     virtual void Show() = 0;
     // Closes it, raising the saver's unload event.
     virtual void Unload() = 0;
+    // Whether any of it can be seen: not unmapped, nor wholly covered by other windows.
+    virtual bool Visible() const = 0;
 };
 
 }  // namespace digitmosaic

@@ -162,6 +162,9 @@ QtHost::Clock::duration QtHost::RefreshInterval(const QScreen* screen) {
 void QtHost::PumpEvents() {
     WatchdogBeat();
     StartGui();
+    if (pacing_ == Pacing::ToDisplay && saverShown_) {
+        SleepWhileUnseen();
+    }
     for (Surface* surface : surfaces_) {
         surface->Present();
     }
@@ -177,6 +180,26 @@ void QtHost::PumpEvents() {
     }
     nextPump_ += refreshInterval_;
     WaitForEvents(nextPump_);
+}
+
+bool QtHost::Seen() const {
+    return std::any_of(surfaces_.begin(), surfaces_.end(),
+                       [](const Surface* surface) { return surface->Visible(); });
+}
+
+void QtHost::SleepWhileUnseen() {
+    if (Seen()) {
+        return;
+    }
+    // Nothing is painted or presented; the only wake without an event is the watchdog's beat,
+    // once a second. Input still reaches the handlers at once.
+    while (!Seen()) {
+        WatchdogBeat();
+        wake_->start(1000);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    wake_->stop();
+    nextPump_ = Clock::now();  // the beat starts afresh
 }
 
 void QtHost::WaitForEvents(Clock::time_point deadline, const std::function<bool()>& done) {
@@ -314,6 +337,24 @@ void QtHost::AddScreen(QScreen* screen) {
     ListSurfaces();
     if (saverShown_) {
         added->CoverScreen();
+        WatchVisibility(*added);
+    }
+}
+
+void QtHost::WatchVisibility(const SaverWindow& window) {
+    xcb_connection_t* connection = ToolkitXConnection();
+    if (!connection || !window.handle()) {
+        return;
+    }
+    // Added to what the toolkit selected there: the server then says when other windows cover
+    // all of it, which the toolkit does not follow.
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+        connection, xcb_get_window_attributes(connection, id), nullptr);
+    if (attributes) {
+        const std::uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
+        xcb_change_window_attributes(connection, id, XCB_CW_EVENT_MASK, &mask);
+        std::free(attributes);
     }
 }
 
@@ -340,6 +381,15 @@ bool QtHost::nativeEventFilter(const QByteArray& type, void* message, qintptr* /
     const auto& event = *static_cast<const xcb_generic_event_t*>(message);
     if (hostWindow_ && hostWindow_->Handle(event)) {
         return true;
+    }
+    if ((event.response_type & 0x7F) == XCB_VISIBILITY_NOTIFY) {
+        const auto& visibility = reinterpret_cast<const xcb_visibility_notify_event_t&>(event);
+        for (const ScreenWindow& shown : screenWindows_) {
+            if (shown.window->winId() == visibility.window) {
+                shown.window->SetObscured(visibility.state == XCB_VISIBILITY_FULLY_OBSCURED);
+            }
+        }
+        return false;
     }
     if ((event.response_type & 0x7F) != XCB_DESTROY_NOTIFY) {
         return false;
@@ -379,6 +429,7 @@ void QtHost::ShowWindow(SaverWindowEvents& /*window*/) {
         surface->Show();
     }
     for (const ScreenWindow& shown : screenWindows_) {
+        WatchVisibility(*shown.window);
         if (shown.screen == QGuiApplication::primaryScreen()) {
             shown.window->requestActivate();  // keys go to the window under the parked pointer
         }

@@ -83,6 +83,11 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     void RemoveScreen(QScreen* screen);
     // The surfaces the saver paints on, after a window came or went.
     void ListSurfaces();
+    // Whether anyone can see a surface; while nobody can, pumps sleep without painting.
+    bool Seen() const;
+    void SleepWhileUnseen();
+    // Asks the X server to say when other windows cover all of the saver's window.
+    static void WatchVisibility(const SaverWindow& window);
     // Ends the saver (through its unload event) or the about window's process when one of their
     // windows is destroyed by another client.
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override;

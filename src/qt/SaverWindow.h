@@ -29,6 +29,9 @@ class SaverWindow final : public QWindow, public Surface {
     void Show() override { CoverScreen(); }
     // Closes the window, which raises the saver's unload event.
     void Unload() override { close(); }
+    bool Visible() const override { return isExposed() && !obscured_; }
+    // Whether other windows cover all of it, as the window system says.
+    void SetObscured(bool obscured) { obscured_ = obscured; }
 
     // A copy of the picture the window shows (up to the last Present), in device pixels.
     QImage Picture();
@@ -54,6 +57,7 @@ class SaverWindow final : public QWindow, public Surface {
     QBackingStore store_;
     QSize fitted_;          // the window's size in device pixels, once fitted
     PendingBoxes pending_;  // drawn since the last Present
+    bool obscured_ = false;
 };
 
 }  // namespace digitmosaic

@@ -63,11 +63,12 @@ std::uint32_t HostWindow::DesktopRoot(xcb_connection_t* connection) {
 HostWindow::HostWindow(SaverWindowEvents& events, xcb_connection_t* connection, std::uint32_t id,
                        const std::string& source)
     : events_(events), id_(id) {
-    // Structure news (size, destruction) and exposures; no input of any kind. What this
-    // connection watched there already stays (the toolkit watches the root's properties).
+    // Structure news (size, mapping, destruction), exposures and visibility; no input of any kind.
+    // What this connection watched there already stays (the toolkit watches the root's properties).
     const auto watched = Take(xcb_get_window_attributes_reply(
         connection, xcb_get_window_attributes(connection, id), nullptr));
     const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE |
+                               XCB_EVENT_MASK_VISIBILITY_CHANGE |
                                (watched ? watched->your_event_mask : 0);
     const auto selected =
         xcb_change_window_attributes_checked(connection, id, XCB_CW_EVENT_MASK, &mask);
@@ -88,6 +89,7 @@ HostWindow::HostWindow(SaverWindowEvents& events, xcb_connection_t* connection, 
     if (attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT || !visual) {
         Refuse(source, id, "is not a colour window");
     }
+    mapped_ = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
     canvas_ = std::make_unique<XcbCanvas>(connection, id, geometry->depth, *visual);
     Fit(geometry->width, geometry->height);
 }
@@ -139,6 +141,25 @@ bool HostWindow::Handle(const xcb_generic_event_t& event) {
             }
             pending_.Mark(
                 Strip{expose.x, expose.y, expose.x + expose.width, expose.y + expose.height});
+            obscured_ = false;  // that part shows
+            return true;
+        }
+        case XCB_VISIBILITY_NOTIFY: {
+            const auto& visibility = reinterpret_cast<const xcb_visibility_notify_event_t&>(event);
+            if (visibility.window != id_) {
+                return false;
+            }
+            obscured_ = visibility.state == XCB_VISIBILITY_FULLY_OBSCURED;
+            return true;
+        }
+        case XCB_MAP_NOTIFY:
+        case XCB_UNMAP_NOTIFY: {
+            // Both events keep the window's id at the same place.
+            const auto& mapping = reinterpret_cast<const xcb_map_notify_event_t&>(event);
+            if (mapping.window != id_) {
+                return false;
+            }
+            mapped_ = (event.response_type & 0x7F) == XCB_MAP_NOTIFY;
             return true;
         }
         case XCB_DESTROY_NOTIFY: {

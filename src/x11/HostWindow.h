@@ -36,6 +36,7 @@ class HostWindow final : public Surface {
     void Show() override { Present(); }
     // Raises the saver's unload event: the window is not the saver's to close.
     void Unload() override;
+    bool Visible() const override { return mapped_ && !obscured_; }
     // Handles the server's news of the window; true when the event was about it; its
     // destruction unloads the saver.
     bool Handle(const xcb_generic_event_t& event);
@@ -47,6 +48,8 @@ class HostWindow final : public Surface {
     std::uint32_t id_;
     std::unique_ptr<XcbCanvas> canvas_;
     PendingBoxes pending_;  // drawn since the last Present
+    bool mapped_ = true;
+    bool obscured_ = false;
 };
 
 }  // namespace digitmosaic
