@@ -2,13 +2,18 @@
 // back: each program is started on a black screen (start to its first non-black pixel on the
 // top or middle row is noted), then a key is pressed through XTest and the time to the first
 // UnmapNotify of a top-level window is taken, as another client sees it (SubstructureNotify on
-// the root), and the time to the end of the process. The programs take turns, ROUNDS times each;
+// the root), and the time to the end of the process. Before the key, a full-screen window covers
+// the program for 3 s: its CPU time (all threads) and its sleeps (voluntary context switches) over
+// the last 2 s are noted, and the time from uncovering to the first pixel on the middle row that
+// is not the cover's white (for a window whose background is a colour, that is the server's
+// background fill, not the picture). The programs take turns, ROUNDS times each;
 // prints per program the median, minimum and maximum of each figure. Exits 2 if it cannot measure.
 // Usage: digitmosaic_probe ROUNDS NAME COMMAND [ARGS...] [-- NAME COMMAND [ARGS...]]...
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -19,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,7 +72,80 @@ struct Program {
     std::vector<double> firstCellsMs;
     std::vector<double> unmapMs;
     std::vector<double> exitMs;
+    std::vector<double> coveredCpuMs;
+    std::vector<double> coveredWakes;
+    std::vector<double> uncoverMs;
 };
+
+// Sums a field over every thread of the process: schedstat's first (nanoseconds on a CPU), or the
+// status line's value.
+double ThreadsSum(pid_t pid, const char* status) {
+    double sum = 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    for (dirent* entry; dir && (entry = readdir(dir));) {
+        if (entry->d_name[0] == '.') continue;
+        const std::string base = tasks + "/" + entry->d_name;
+        std::FILE* file = std::fopen((base + (status ? "/status" : "/schedstat")).c_str(), "r");
+        char line[256];
+        while (file && std::fgets(line, sizeof line, file)) {
+            if (!status) {
+                sum += std::strtod(line, nullptr);
+                break;
+            }
+            if (std::strncmp(line, status, std::strlen(status)) == 0) {
+                sum += std::strtod(line + std::strlen(status), nullptr);
+            }
+        }
+        if (file) std::fclose(file);
+    }
+    if (dir) closedir(dir);
+    return sum;
+}
+
+// True when the middle row shows anything but the covering white.
+bool MiddleRowPainted(Display* display) {
+    const int width = DisplayWidth(display, DefaultScreen(display));
+    XImage* row =
+        XGetImage(display, DefaultRootWindow(display), 0,
+                  DisplayHeight(display, DefaultScreen(display)) / 2, width, 1, AllPlanes, ZPixmap);
+    if (row == nullptr) {
+        Fail("cannot read the screen");
+    }
+    bool painted = false;
+    for (int x = 0; x < width && !painted; ++x) {
+        painted = (XGetPixel(row, x, 0) & 0xFFFFFF) != 0xFFFFFF;
+    }
+    XDestroyImage(row);
+    return painted;
+}
+
+// Covers the screen with a white override-redirect window for 3 s and notes what the program does
+// meanwhile, then how soon the picture is back once the window goes.
+void MeasureCovered(Display* display, pid_t pid, Program& program) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = WhitePixel(display, DefaultScreen(display));
+    const Window cover = XCreateWindow(
+        display, DefaultRootWindow(display), 0, 0, DisplayWidth(display, DefaultScreen(display)),
+        DisplayHeight(display, DefaultScreen(display)), 0, CopyFromParent, InputOutput,
+        CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+    XMapRaised(display, cover);
+    XSync(display, False);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const double cpuBefore = ThreadsSum(pid, nullptr);
+    const double wakesBefore = ThreadsSum(pid, "voluntary_ctxt_switches:");
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    program.coveredCpuMs.push_back((ThreadsSum(pid, nullptr) - cpuBefore) / 1e6);
+    program.coveredWakes.push_back(ThreadsSum(pid, "voluntary_ctxt_switches:") - wakesBefore);
+    XDestroyWindow(display, cover);
+    XSync(display, False);
+    const auto uncovered = Clock::now();
+    while (!MiddleRowPainted(display) && Clock::now() - uncovered < std::chrono::seconds(2)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    program.uncoverMs.push_back(Millis(Clock::now() - uncovered).count());
+}
 
 // Ends the program: waits up to the timeout for it to end by itself, then kills it.
 void Reap(pid_t pid, int exitFd, int timeoutMs) {
@@ -140,6 +219,7 @@ void MeasureOnce(Display* display, Program& program) {
     }
     program.firstCellsMs.push_back(Millis(Clock::now() - started).count());
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    MeasureCovered(display, pid, program);
 
     XSync(display, True);  // nothing seen before the press counts
     const KeyCode space = XKeysymToKeycode(display, XK_space);
@@ -182,7 +262,7 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) {
                 Fail("a program name without a command");
             }
-            programs.push_back({argv[i], {argv[i + 1]}, {}, {}, {}});
+            programs.push_back({argv[i], {argv[i + 1]}, {}, {}, {}, {}, {}, {}});
             ++i;
         } else {
             programs.back().argv.push_back(argv[i]);
@@ -208,6 +288,9 @@ int main(int argc, char** argv) {
         PrintFigures("key press to unmap", program.name, program.unmapMs);
         PrintFigures("key press to process end", program.name, program.exitMs);
         PrintFigures("start to first cells", program.name, program.firstCellsMs);
+        PrintFigures("covered: CPU ms in 2 s", program.name, program.coveredCpuMs);
+        PrintFigures("covered: sleeps in 2 s", program.name, program.coveredWakes);
+        PrintFigures("uncovered to picture", program.name, program.uncoverMs);
     }
     XCloseDisplay(display);
     return 0;
