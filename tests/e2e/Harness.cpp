@@ -1,3 +1,4 @@
+// The harness: processes, servers, screenshots and the one wait for cells.
 #include "Harness.h"
 
 #include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
@@ -9,39 +10,76 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <set>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
+#include <unordered_set>
 
 extern char** environ;
 
 namespace e2e {
 
-Child::Child(const std::vector<std::string>& args, const std::vector<std::string>& env, int passFd)
-    : errors_(std::tmpfile()) {
-    std::vector<std::string> command{"env"};
-    for (const std::string& change : env) {
-        if (change.rfind('-', 0) == 0) {
-            command.insert(command.end(), {"-u", change.substr(1)});
-        }
-    }
-    for (const std::string& change : env) {
-        if (change.rfind('-', 0) != 0) command.push_back(change);
-    }
+std::string ToString(const Rect& r) {
+    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
+           "+" + std::to_string(r.y);
+}
+
+Image Image::Crop(const Rect& r) const {
+    Image part{r.width, r.height, {}};
+    for (int y = r.y; y < r.y + r.height; ++y)
+        for (int x = r.x; x < r.x + r.width; ++x) part.pixels.push_back(At(x, y));
+    return part;
+}
+
+std::size_t Image::Colours() const {
+    return std::unordered_set<std::uint32_t>(pixels.begin(), pixels.end()).size();
+}
+
+TempDir::TempDir(uid_t user, unsigned mode) : owner(user) {
+    char name[] = "/tmp/digitmosaic-e2e-XXXXXX";
+    path = mkdtemp(name) ? name : "";
+    if (path.empty() || chmod(name, mode) != 0 || chown(name, user, user) != 0)
+        ADD_FAILURE() << "no temporary directory for user " << user;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& text) const {
+    const std::string file = path + "/" + name;
+    std::ofstream(file) << text;
+    if (chown(file.c_str(), owner, owner) != 0) ADD_FAILURE() << "cannot write " << file;
+    return file;
+}
+
+Child::Child(const Strings& args, const Strings& env, int passFdAs3)
+    : out_(std::tmpfile()), err_(std::tmpfile()) {
+    Strings command{"env"};
+    for (const std::string& change : env)
+        if (change[0] == '-') command.insert(command.end(), {"-u", change.substr(1)});
+    for (const std::string& change : env)
+        if (change[0] != '-') command.push_back(change);
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& arg : command) argv.push_back(arg.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (errors_) posix_spawn_file_actions_adddup2(&actions, fileno(errors_), 2);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1, 0);
-    if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
-    if (!errors_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ) != 0) {
+    if (out_ && err_) {
+        posix_spawn_file_actions_adddup2(&actions, fileno(out_), 1);
+        posix_spawn_file_actions_adddup2(&actions, fileno(err_), 2);
+    }
+    if (passFdAs3 >= 0) posix_spawn_file_actions_adddup2(&actions, passFdAs3, 3);
+    if (!out_ || !err_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ)) {
         pid_ = -1;
         ADD_FAILURE() << "cannot start " << args.front();
     }
@@ -49,13 +87,13 @@ Child::Child(const std::vector<std::string>& args, const std::vector<std::string
 }
 
 Child::~Child() {
-    for (int signal : {SIGTERM, SIGKILL}) {
+    for (int signal : {SIGTERM, SIGKILL})
         if (Wait(0ms) == "running") kill(pid_, signal), Wait(2s);
-    }
-    if (errors_) std::fclose(errors_);
+    for (std::FILE* file : {out_, err_})
+        if (file) std::fclose(file);
 }
 
-std::string Child::Wait(std::chrono::milliseconds timeout) {
+std::string Child::Wait(ms timeout) {
     for (const auto end = Clock::now() + timeout; !status_ && pid_ > 0;) {
         if (int status; waitpid(pid_, &status, WNOHANG) == pid_)
             status_ = status;
@@ -69,135 +107,189 @@ std::string Child::Wait(std::chrono::milliseconds timeout) {
                                : "signal " + std::to_string(WTERMSIG(*status_));
 }
 
-std::string Child::Errors() const {
+std::string Child::Read(std::FILE* file) {
     std::string text;
-    char buffer[4096];
-    for (ssize_t got; errors_ && (got = pread(fileno(errors_), buffer, sizeof buffer,
-                                              off_t(text.size()))) > 0;) {
+    char buffer[65536];
+    for (ssize_t got;
+         file && (got = pread(fileno(file), buffer, sizeof buffer, off_t(text.size()))) > 0;)
         text.append(buffer, std::size_t(got));
-    }
     return text;
 }
 
-std::string ToString(const Rect& r) {
-    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
-           "+" + std::to_string(r.y);
+std::string Run(const Strings& args, const Strings& env, ms timeout, std::string* status) {
+    Child child(args, env);
+    const std::string ended = child.Wait(timeout);
+    if (status) *status = ended;
+    if (ended == "running" || (!status && ended != "exit 0"))
+        ADD_FAILURE() << args.back() << ": " << ended << ": " << child.Errors();
+    return child.Out();
 }
 
-Image Image::Crop(const Rect& r) const {
-    Image part{r.width, r.height, {}};
-    part.pixels.reserve(std::size_t(r.width * r.height));
-    for (int y = r.y; y < r.y + r.height; ++y)
-        for (int x = r.x; x < r.x + r.width; ++x) part.pixels.push_back(At(x, y));
-    return part;
+Strings AsNobody(const Strings& env, const Strings& command) {
+    const std::string id = std::to_string(kNobody);
+    Strings line{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "env", "-i"};
+    line.insert(line.end(), env.begin(), env.end());
+    line.insert(line.end(), command.begin(), command.end());
+    return line;
 }
 
-std::size_t Image::Colours(int left, int top, int right, int bottom) const {
-    std::set<std::uint32_t> seen;
-    for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x) seen.insert(At(x, y));
-    return seen.size();
+bool ProcessRuns(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto end = text.rfind(')');
+    return end != text.npos && end + 2 < text.size() && !std::strchr("ZX", text[end + 2]);
 }
 
-XServer::XServer(std::vector<std::string> command, std::chrono::milliseconds timeout) {
+std::string SaverBinary() {
+    const char* given = std::getenv("DIGITMOSAIC_BINARY");
+    return given && *given ? given : DIGITMOSAIC_BINARY;
+}
+
+Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outputs) : kind_(kind) {
+    if (kind == kSway) {
+        dir_.owner = kNobody;
+        if (chown(dir_.path.c_str(), kNobody, kNobody) != 0) ADD_FAILURE() << "no sway folder";
+        std::string config = "xwayland disable\n";
+        for (std::size_t i = 0; i < outputs.size(); ++i)
+            config += "output HEADLESS-" + std::to_string(i + 1) + " resolution " +
+                      std::to_string(outputs[i].width) + "x" + std::to_string(outputs[i].height) +
+                      " position " + std::to_string(outputs[i].x) + " " +
+                      std::to_string(outputs[i].y) + "\n";
+        process_ = std::make_unique<Child>(
+            AsNobody({"HOME=" + dir_.path, "XDG_RUNTIME_DIR=" + dir_.path, "WLR_BACKENDS=headless",
+                      "WLR_RENDERER=pixman", "PATH=/usr/bin:/bin"},
+                     {"sway", "-c", dir_.Write("config", config)}));
+        std::string socket, ipc;
+        const auto end = Clock::now() + 10s;
+        for (std::error_code e; (socket.empty() || ipc.empty()) && Clock::now() < end;
+             std::this_thread::sleep_for(20ms)) {
+            for (const auto& entry : std::filesystem::directory_iterator(dir_.path, e)) {
+                const std::string name = entry.path().filename();
+                if (name.rfind("wayland-", 0) == 0 && name.find('.') == name.npos)
+                    socket = entry.path();
+                if (name.rfind("sway-ipc.", 0) == 0) ipc = entry.path();
+            }
+        }
+        for (std::size_t i = 1; !ipc.empty() && i < outputs.size(); ++i)  // it starts with one
+            Run({"swaymsg", "create_output"}, {"SWAYSOCK=" + ipc});
+        name_ = socket;
+        int width = 0, height = 0;  // up once grim sees every output
+        for (const Rect& o : outputs)
+            width = std::max(width, o.x + o.width), height = std::max(height, o.y + o.height);
+        for (Image shot; Up() && (shot.width != width || shot.height != height);
+             std::this_thread::sleep_for(20ms))
+            if (shot = Shot(); Clock::now() >= end) name_.clear();
+        if (!Up()) ADD_FAILURE() << "sway did not come up: " << process_->Errors();
+        return;
+    }
+    Strings command = kind == kXvfb ? Strings{"Xvfb", "-screen", "0", "960x540x24", "-dpi", "96"}
+                                    : Strings{"Xorg",     "-config",  DIGITMOSAIC_XORG_CONF,
+                                              "-noreset", "-logfile", dir_.path + "/xorg.log",
+                                              "-seat",    "seat-e2e"};
+    command.insert(command.end(), {"-br", "-nolisten", "tcp", "-displayfd", "3"});
+    command.insert(command.end(), options.begin(), options.end());
     int pipeFds[2];
     if (pipe(pipeFds) != 0) {
-        ADD_FAILURE() << "no pipe for -displayfd";
+        ADD_FAILURE() << "no pipe";
         return;
     }
-    command.insert(command.begin() + 1, {"-displayfd", "3"});
-    server_ = std::make_unique<Child>(command, std::vector<std::string>{}, pipeFds[1]);
+    process_ = std::make_unique<Child>(command, Strings{}, pipeFds[1]);
     close(pipeFds[1]);
     std::string number;
-    const auto end = Clock::now() + timeout;
-    for (pollfd ready{pipeFds[0], POLLIN, 0};
-         Clock::now() < end && number.find('\n') == number.npos;) {
-        if (poll(&ready, 1, 50) == 1) {
-            char buffer[16];
-            const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
-            if (got <= 0) break;
-            number.append(buffer, std::size_t(got));
-        } else if (server_->Wait(0ms) != "running") {
+    for (auto end = Clock::now() + 10s; Clock::now() < end && number.find('\n') == number.npos;) {
+        char buffer[16];
+        pollfd ready{pipeFds[0], POLLIN, 0};
+        if (poll(&ready, 1, 50) == 1 && read(pipeFds[0], buffer, 1) == 1)
+            number += buffer[0];
+        else if (process_->Wait(0ms) != "running")
             break;
-        }
     }
     close(pipeFds[0]);
-    if (number.find('\n') == number.npos) {
-        ADD_FAILURE() << command.front() << " did not come up: " << server_->Errors();
-        return;
-    }
-    name_ = number.substr(0, number.find('\n'));
-    name_.insert(name_.begin(), ':');
-    display_ = XOpenDisplay(name_.c_str());
-    if (!display_) ADD_FAILURE() << "cannot connect to " << command.front() << " on " << name_;
+    if (number.find('\n') != number.npos) name_ = ":" + number.substr(0, number.size() - 1);
+    if (Up() && !(display_ = XOpenDisplay(name_.c_str()))) name_.clear();
+    if (!Up())
+        ADD_FAILURE() << command[0] << " did not come up: " << process_->Errors()
+                      << Run({"grep", "-s", "(EE)", dir_.path + "/xorg.log"}, {}, 2s, &number);
 }
 
-XServer::~XServer() {
-    if (display_) XCloseDisplay(display_);
-    server_.reset();  // by its process id
+Server::~Server() { Kill(); }
+
+void Server::Kill() {
+    if (display_) XCloseDisplay(display_), display_ = nullptr;
+    if (process_ && kind_ != kSway) kill(process_->Pid(), SIGKILL);
+    process_.reset();  // by its process id
 }
 
-void XServer::Kill() {
-    if (display_) XCloseDisplay(display_);
-    display_ = nullptr;
-    if (server_) kill(server_->Pid(), SIGKILL), server_->Wait(2s);
+Strings Server::Env(const std::string& hostWindow) const {
+    Strings env{"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM", "-XSCREENSAVER_WINDOW",
+                "XDG_RUNTIME_DIR=" + runtime_.path};
+    env.push_back((kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_);
+    if (kind_ == kSway) env.push_back("XDG_SESSION_TYPE=wayland");
+    if (!hostWindow.empty()) env.push_back("XSCREENSAVER_WINDOW=" + hostWindow);
+    return env;
 }
 
-void XServer::WatchMapsAndBells() {
-    int opcode = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
-    if (!display_ || !XkbQueryExtension(display_, &opcode, &bellEvent_, &error, &major, &minor)) {
-        ADD_FAILURE() << "no XKB on " << name_;
-        return;
-    }
-    XkbSelectEvents(display_, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
-    XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
-    XSync(display_, False);
+std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env) const {
+    Strings all = Env(), line{SaverBinary()};
+    all.insert(all.end(), env.begin(), env.end());
+    line.insert(line.end(), args.begin(), args.end());
+    return std::make_unique<Child>(line, all);
 }
 
-std::string XServer::MapsAndBells() {
-    if (!display_) return {};
-    XSync(display_, False);
-    while (XPending(display_) > 0) {
-        XEvent event;
-        XNextEvent(display_, &event);
-        if (event.type == MapNotify) noted_ += noted_.empty() ? "map" : " map";
-        if (event.type == bellEvent_ &&
-            reinterpret_cast<XkbAnyEvent*>(&event)->xkb_type == XkbBellNotify)
-            noted_ += noted_.empty() ? "bell" : " bell";
-    }
-    return noted_;
+std::string Server::Sh(const std::string& line, bool quiet, ms timeout) const {
+    std::string status;
+    const std::string out =
+        Run({"sh", "-c", line + " 2>&1"},
+            {(kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_}, timeout, &status);
+    if (!quiet && status != "exit 0")
+        ADD_FAILURE() << "`" << line << "`: " << status << ": " << out;
+    return out;
 }
 
-Image XServer::Screenshot(int left, int top, int width, int height) const {
+Image Server::Shot(Rect a) const {
     Image image;
-    if (!display_) return image;
-    XWindowAttributes root{};
-    XGetWindowAttributes(display_, DefaultRootWindow(display_), &root);
-    image.width = width ? width : root.width;
-    image.height = height ? height : root.height;
-    XImage* shot = XGetImage(display_, DefaultRootWindow(display_), left, top,
-                             unsigned(image.width), unsigned(image.height), AllPlanes, ZPixmap);
-    if (!shot) {
-        ADD_FAILURE() << "XGetImage failed on " << name_;
-        image.pixels.assign(std::size_t(image.width * image.height), 0);
+    if (kind_ == kSway) {
+        const std::string geometry =
+            a.width ? " -g '" + std::to_string(a.x) + "," + std::to_string(a.y) + " " +
+                          std::to_string(a.width) + "x" + std::to_string(a.height) + "'"
+                    : "";
+        const std::string ppm = Sh("grim -t ppm" + geometry + " - 2>/dev/null", true, 5s);
+        std::istringstream header(ppm);  // "P6\n<width> <height>\n255\n", then RGB bytes
+        std::string magic;
+        int maximum = 0;
+        header >> magic >> image.width >> image.height >> maximum;
+        const std::size_t start = std::size_t(header.tellg()) + 1;
+        if (!header || ppm.size() != start + std::size_t(3 * image.width * image.height)) return {};
+        for (std::size_t i = start; i + 2 < ppm.size(); i += 3)
+            image.pixels.push_back(std::uint32_t(std::uint8_t(ppm[i])) << 16 |
+                                   std::uint32_t(std::uint8_t(ppm[i + 1])) << 8 |
+                                   std::uint8_t(ppm[i + 2]));
         return image;
     }
-    image.pixels.reserve(std::size_t(image.width * image.height));
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x)
+    if (!display_) return image;
+    if (!a.width) {
+        XWindowAttributes root{};
+        XGetWindowAttributes(display_, DefaultRootWindow(display_), &root);
+        a = {0, 0, root.width, root.height};
+    }
+    XImage* shot = XGetImage(display_, DefaultRootWindow(display_), a.x, a.y, unsigned(a.width),
+                             unsigned(a.height), AllPlanes, ZPixmap);
+    if (!shot) return ADD_FAILURE() << "XGetImage failed", image;
+    image = {a.width, a.height, {}};
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x)
             image.pixels.push_back(std::uint32_t(XGetPixel(shot, x, y)) & 0xFFFFFF);
     XDestroyImage(shot);
     return image;
 }
 
-std::vector<TopLevel> XServer::MappedTopLevels() const {
+std::vector<TopLevel> Server::TopLevels() const {
     std::vector<TopLevel> found;
     Window root, parent, *children = nullptr;
     unsigned count = 0;
     if (!display_ ||
-        !XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
+        !XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count))
         return found;
-    }
     const Atom pidAtom = XInternAtom(display_, "_NET_WM_PID", False);
     // A window may go between the query and the look: the error handler stays quiet meanwhile.
     auto* previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
@@ -211,14 +303,12 @@ std::vector<TopLevel> XServer::MappedTopLevels() const {
         unsigned char* data = nullptr;
         if (XGetWindowProperty(display_, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type,
                                &format, &items, &after, &data) == Success &&
-            data && items == 1 && format == 32) {
+            data && items == 1)
             top.pid = *reinterpret_cast<long*>(data);
-        }
         if (data) XFree(data);
         if (XClassHint hint{}; XGetClassHint(display_, children[i], &hint)) {
-            if (hint.res_class) top.className = hint.res_class;
-            XFree(hint.res_name);
-            XFree(hint.res_class);
+            top.className = hint.res_class ? hint.res_class : "";
+            XFree(hint.res_name), XFree(hint.res_class);
         }
         found.push_back(top);
     }
@@ -227,59 +317,111 @@ std::vector<TopLevel> XServer::MappedTopLevels() const {
     return found;
 }
 
-std::pair<int, int> XServer::Pointer() const {
+std::vector<Rect> Server::WindowsOf(pid_t pid) const {
+    std::vector<Rect> areas;
+    for (const TopLevel& top : TopLevels())
+        if (top.pid == pid) areas.push_back(top.area);
+    return areas;
+}
+
+std::pair<int, int> Server::Pointer() const {
     Window root, child;
     int x = -1, y = -1, wx, wy;
     unsigned mask;
-    if (display_) {
+    if (display_)
         XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &x, &y, &wx, &wy,
                       &mask);
-    }
     return {x, y};
 }
 
-// Runs a command with DISPLAY set, ended after the timeout; its status as pclose gives it and what
-// it printed, or nothing when it cannot be started.
-std::optional<std::pair<int, std::string>> XServer::Shell(const std::string& command,
-                                                          std::chrono::milliseconds timeout,
-                                                          const char* errors) const {
-    const std::string line = "DISPLAY=" + name_ + " timeout " +
-                             std::to_string(double(timeout.count()) / 1000) + " " + command +
-                             " 2>" + errors;
-    std::FILE* pipe = popen(line.c_str(), "r");
-    if (!pipe) {
-        ADD_FAILURE() << "cannot run " << command;
-        return std::nullopt;
+unsigned long Server::Map(const Rect& a, std::uint32_t background, unsigned long parent,
+                          bool popup) const {
+    XSetWindowAttributes set{};
+    set.background_pixel = background, set.override_redirect = popup;
+    const unsigned long id =
+        XCreateWindow(display_, parent ? parent : DefaultRootWindow(display_), a.x, a.y,
+                      unsigned(a.width), unsigned(a.height), 0, CopyFromParent, InputOutput,
+                      nullptr, CWBackPixel | CWOverrideRedirect, &set);
+    XMapWindow(display_, id);
+    XSync(display_, False);
+    return id;
+}
+
+void Server::Resize(unsigned long window, int width, int height) const {
+    XResizeWindow(display_, window, unsigned(width), unsigned(height)), XSync(display_, False);
+}
+
+void Server::Destroy(unsigned long window) const {
+    XDestroyWindow(display_, window), XSync(display_, False);
+}
+
+void Server::Close(unsigned long window) const {
+    XEvent event{};
+    event.xclient = {ClientMessage,
+                     0,
+                     True,
+                     display_,
+                     window,
+                     XInternAtom(display_, "WM_PROTOCOLS", False),
+                     32,
+                     {}};
+    event.xclient.data.l[0] = long(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    XSendEvent(display_, window, False, NoEventMask, &event), XSync(display_, False);
+}
+
+void Server::MarkVirtualRoot(unsigned long window) const {
+    const ::Window self = window;
+    XChangeProperty(display_, window, XInternAtom(display_, "__SWM_VROOT", False), XA_WINDOW, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&self), 1);
+    XSync(display_, False);
+}
+
+int Server::LostUnderPopup(const Rect& area) const {
+    const Image before = Shot(area);
+    const unsigned long popup = Map(area, 0x808080, 0, true);
+    std::this_thread::sleep_for(300ms);
+    Destroy(popup);
+    std::this_thread::sleep_for(300ms);
+    return e2e::Lost(before, Shot(area));
+}
+
+int Lost(const Image& before, const Image& after) {
+    int lost = 0;
+    for (std::size_t i = 0; i < after.pixels.size() && i < before.pixels.size(); ++i)
+        lost += before.pixels[i] != after.pixels[i] &&
+                (after.pixels[i] == 0x808080 || after.pixels[i] == 0);
+    return lost;
+}
+
+std::string Server::MapsAndBells() {
+    int opcode = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+    if (bellEvent_ < 0 &&
+        XkbQueryExtension(display_, &opcode, &bellEvent_, &error, &major, &minor)) {
+        XkbSelectEvents(display_, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
+        XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
     }
-    std::string out;
-    for (int c; (c = std::fgetc(pipe)) != EOF;) out += char(c);
-    return std::pair(pclose(pipe), out);
-}
-
-bool XServer::Must(const std::string& command, std::chrono::milliseconds timeout) const {
-    const auto ran = Shell("sh -c '" + command + "'", timeout, "&1");
-    if (!ran) return false;
-    const auto& [status, out] = *ran;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-    ADD_FAILURE() << "on " << name_ << ": `" << command << "` failed ("
-                  << (WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))
-                                        : std::string("signal"))
-                  << "): " << out;
-    return false;
-}
-
-std::string XServer::Run(const std::string& command, std::chrono::milliseconds timeout) const {
-    const auto ran = Shell(command, timeout, "/dev/null");
-    if (!ran) return {};
-    if (WIFEXITED(ran->first) && WEXITSTATUS(ran->first) == 124) {
-        ADD_FAILURE() << "timed out: " << command;
+    for (XSync(display_, False); XPending(display_) > 0;) {
+        XEvent event;
+        XNextEvent(display_, &event);
+        if (event.type == MapNotify) noted_ += " map";
+        if (event.type == bellEvent_ &&
+            reinterpret_cast<XkbAnyEvent*>(&event)->xkb_type == XkbBellNotify)
+            noted_ += " bell";
     }
-    return ran->second;
+    return noted_;
 }
 
-std::string SaverBinary() {
-    const char* given = std::getenv("DIGITMOSAIC_BINARY");
-    return given && *given ? given : DIGITMOSAIC_BINARY;
+bool Shows(const Server& s, const Rect& area, ms within, bool all, const Image& before) {
+    std::vector<bool> seen(std::size_t(area.width * area.height));
+    for (const auto end = Clock::now() + within;; std::this_thread::sleep_for(20ms)) {
+        const Image shot = s.Shot(area);
+        const bool whole = shot.pixels.size() == seen.size();
+        for (std::size_t i = 0; whole && i < seen.size(); ++i)
+            seen[i] = seen[i] || shot.pixels[i] != (before.width ? before.pixels[i] : 0);
+        if (whole && shot.Colours() > 1 && (!all || !std::count(seen.begin(), seen.end(), false)))
+            return true;
+        if (Clock::now() >= end) return false;
+    }
 }
 
 }  // namespace e2e
