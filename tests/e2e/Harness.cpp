@@ -7,7 +7,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -34,7 +33,7 @@ std::string ToString(const Rect& r) {
 Image Image::Crop(const Rect& r) const {
     Image part{r.width, r.height, {}};
     for (int y = r.y; y < r.y + r.height; ++y)
-        for (int x = r.x; x < r.x + r.width; ++x) part.pixels.push_back(At(x, y));
+        for (int x = r.x; x < r.x + r.width; ++x) part.pixels.push_back(pixels[y * width + x]);
     return part;
 }
 
@@ -61,28 +60,23 @@ std::string TempDir::Write(const std::string& name, const std::string& text) con
     return file;
 }
 
-Child::Child(const Strings& args, const Strings& env, int passFdAs3)
-    : out_(std::tmpfile()), err_(std::tmpfile()) {
+Child::Child(const Strings& args, const Strings& env, int passFdAs3) {
     Strings command{"env"};
     for (const std::string& change : env)
         if (change[0] == '-') command.insert(command.end(), {"-u", change.substr(1)});
     for (const std::string& change : env)
-        if (change[0] != '-') command.push_back(change);
+        if (change.find('=') != change.npos) command.push_back(change);
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& arg : command) argv.push_back(arg.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (out_ && err_) {
-        posix_spawn_file_actions_adddup2(&actions, fileno(out_), 1);
-        posix_spawn_file_actions_adddup2(&actions, fileno(err_), 2);
-    }
+    if (out_ && err_) posix_spawn_file_actions_adddup2(&actions, fileno(out_), 1);
+    if (out_ && err_) posix_spawn_file_actions_adddup2(&actions, fileno(err_), 2);
     if (passFdAs3 >= 0) posix_spawn_file_actions_adddup2(&actions, passFdAs3, 3);
-    if (!out_ || !err_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ)) {
-        pid_ = -1;
-        ADD_FAILURE() << "cannot start " << args.front();
-    }
+    if (!out_ || !err_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ))
+        pid_ = -1, ADD_FAILURE() << "cannot start " << args.front();
     posix_spawn_file_actions_destroy(&actions);
 }
 
@@ -145,39 +139,30 @@ std::string SaverBinary() {
     return given && *given ? given : DIGITMOSAIC_BINARY;
 }
 
-Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outputs) : kind_(kind) {
+Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outputs)
+    : kind_(kind), dir_(kind == kSway ? kNobody : 0) {
+    const auto end = Clock::now() + 10s;
     if (kind == kSway) {
-        dir_.owner = kNobody;
-        if (chown(dir_.path.c_str(), kNobody, kNobody) != 0) ADD_FAILURE() << "no sway folder";
         std::string config = "xwayland disable\n";
-        for (std::size_t i = 0; i < outputs.size(); ++i)
+        int width = 0, height = 0;
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            const Rect& o = outputs[i];
             config += "output HEADLESS-" + std::to_string(i + 1) + " resolution " +
-                      std::to_string(outputs[i].width) + "x" + std::to_string(outputs[i].height) +
-                      " position " + std::to_string(outputs[i].x) + " " +
-                      std::to_string(outputs[i].y) + "\n";
+                      std::to_string(o.width) + "x" + std::to_string(o.height) + " position " +
+                      std::to_string(o.x) + " " + std::to_string(o.y) + "\n";
+            width = std::max(width, o.x + o.width), height = std::max(height, o.y + o.height);
+        }
         process_ = std::make_unique<Child>(
             AsNobody({"HOME=" + dir_.path, "XDG_RUNTIME_DIR=" + dir_.path, "WLR_BACKENDS=headless",
                       "WLR_RENDERER=pixman", "PATH=/usr/bin:/bin"},
                      {"sway", "-c", dir_.Write("config", config)}));
-        std::string socket, ipc;
-        const auto end = Clock::now() + 10s;
-        for (std::error_code e; (socket.empty() || ipc.empty()) && Clock::now() < end;
-             std::this_thread::sleep_for(20ms)) {
-            for (const auto& entry : std::filesystem::directory_iterator(dir_.path, e)) {
-                const std::string name = entry.path().filename();
-                if (name.rfind("wayland-", 0) == 0 && name.find('.') == name.npos)
-                    socket = entry.path();
-                if (name.rfind("sway-ipc.", 0) == 0) ipc = entry.path();
-            }
-        }
-        for (std::size_t i = 1; !ipc.empty() && i < outputs.size(); ++i)  // it starts with one
-            Run({"swaymsg", "create_output"}, {"SWAYSOCK=" + ipc});
-        name_ = socket;
-        int width = 0, height = 0;  // up once grim sees every output
-        for (const Rect& o : outputs)
-            width = std::max(width, o.x + o.width), height = std::max(height, o.y + o.height);
-        for (Image shot; Up() && (shot.width != width || shot.height != height);
-             std::this_thread::sleep_for(20ms))
+        name_ = dir_.path + "/wayland-1";
+        // It starts with one output and makes the others on request; up once grim sees them all.
+        Sh("until [ -S " + name_ + " ] && ls " + dir_.path + "/sway-ipc.* ; do sleep 0.02; done;" +
+               "for i in $(seq 2 " + std::to_string(outputs.size()) + "); do SWAYSOCK=$(echo " +
+               dir_.path + "/sway-ipc.*) swaymsg create_output; done",
+           false, 10s);
+        for (Image shot; Up() && (shot.width != width || shot.height != height);)
             if (shot = Shot(); Clock::now() >= end) name_.clear();
         if (!Up()) ADD_FAILURE() << "sway did not come up: " << process_->Errors();
         return;
@@ -185,34 +170,16 @@ Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outpu
     Strings command = kind == kXvfb ? Strings{"Xvfb", "-screen", "0", "960x540x24", "-dpi", "96"}
                                     : Strings{"Xorg",     "-config",  DIGITMOSAIC_XORG_CONF,
                                               "-noreset", "-logfile", dir_.path + "/xorg.log",
-                                              "-seat",    "seat-e2e"};
-    command.insert(command.end(), {"-br", "-nolisten", "tcp", "-displayfd", "3"});
+                                              "-seat",    "seat-e2e"};  // no VT taken on this seat
+    command.insert(command.end(), {"-br", "-nolisten", "tcp", "-displayfd", "1"});
     command.insert(command.end(), options.begin(), options.end());
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        ADD_FAILURE() << "no pipe";
-        return;
-    }
-    process_ = std::make_unique<Child>(command, Strings{}, pipeFds[1]);
-    close(pipeFds[1]);
-    std::string number;
-    for (auto end = Clock::now() + 10s; Clock::now() < end && number.find('\n') == number.npos;) {
-        char buffer[16];
-        pollfd ready{pipeFds[0], POLLIN, 0};
-        if (poll(&ready, 1, 50) == 1 && read(pipeFds[0], buffer, 1) == 1)
-            number += buffer[0];
-        else if (process_->Wait(0ms) != "running")
-            break;
-    }
-    close(pipeFds[0]);
-    if (number.find('\n') != number.npos) name_ = ":" + number.substr(0, number.size() - 1);
+    process_ = std::make_unique<Child>(command);
+    for (std::string number; Clock::now() < end && process_->Wait(0ms) == "running" && !Up();)
+        if ((number = process_->Out()).find('\n') != number.npos)
+            name_ = ":" + number.substr(0, number.size() - 1);
     if (Up() && !(display_ = XOpenDisplay(name_.c_str()))) name_.clear();
-    if (!Up())
-        ADD_FAILURE() << command[0] << " did not come up: " << process_->Errors()
-                      << Run({"grep", "-s", "(EE)", dir_.path + "/xorg.log"}, {}, 2s, &number);
+    if (!Up()) ADD_FAILURE() << command[0] << " did not come up: " << process_->Errors();
 }
-
-Server::~Server() { Kill(); }
 
 void Server::Kill() {
     if (display_) XCloseDisplay(display_), display_ = nullptr;
@@ -220,13 +187,14 @@ void Server::Kill() {
     process_.reset();  // by its process id
 }
 
-Strings Server::Env(const std::string& hostWindow) const {
-    Strings env{"-DISPLAY", "-WAYLAND_DISPLAY", "-QT_QPA_PLATFORM", "-XSCREENSAVER_WINDOW",
-                "XDG_RUNTIME_DIR=" + runtime_.path};
-    env.push_back((kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_);
-    if (kind_ == kSway) env.push_back("XDG_SESSION_TYPE=wayland");
-    if (!hostWindow.empty()) env.push_back("XSCREENSAVER_WINDOW=" + hostWindow);
-    return env;
+Strings Server::Env() const {
+    return {"-DISPLAY",
+            "-WAYLAND_DISPLAY",
+            "-QT_QPA_PLATFORM",
+            "-XSCREENSAVER_WINDOW",
+            "XDG_RUNTIME_DIR=" + runtime_.path,
+            kind_ == kSway ? "XDG_SESSION_TYPE=wayland" : "",
+            (kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_};
 }
 
 std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env) const {
@@ -238,43 +206,38 @@ std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env) co
 
 std::string Server::Sh(const std::string& line, bool quiet, ms timeout) const {
     std::string status;
-    const std::string out =
-        Run({"sh", "-c", line + " 2>&1"},
-            {(kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_}, timeout, &status);
-    if (!quiet && status != "exit 0")
-        ADD_FAILURE() << "`" << line << "`: " << status << ": " << out;
-    return out;
+    return Run({"sh", "-c", line}, {(kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_},
+               timeout, quiet ? &status : nullptr);
 }
 
 Image Server::Shot(Rect a) const {
     Image image;
     if (kind_ == kSway) {
-        const std::string geometry =
-            a.width ? " -g '" + std::to_string(a.x) + "," + std::to_string(a.y) + " " +
-                          std::to_string(a.width) + "x" + std::to_string(a.height) + "'"
-                    : "";
-        const std::string ppm = Sh("grim -t ppm" + geometry + " - 2>/dev/null", true, 5s);
+        const std::string at = std::to_string(a.x) + "," + std::to_string(a.y) + " ";
+        const std::string ppm = Sh("grim -t ppm " +
+                                       (a.width ? "-g '" + at + std::to_string(a.width) + "x" +
+                                                      std::to_string(a.height) + "' "
+                                                : "") +
+                                       "-",
+                                   true, 5s);
         std::istringstream header(ppm);  // "P6\n<width> <height>\n255\n", then RGB bytes
         std::string magic;
         int maximum = 0;
         header >> magic >> image.width >> image.height >> maximum;
         const std::size_t start = std::size_t(header.tellg()) + 1;
         if (!header || ppm.size() != start + std::size_t(3 * image.width * image.height)) return {};
-        for (std::size_t i = start; i + 2 < ppm.size(); i += 3)
+        for (std::size_t i = start; i < ppm.size(); i += 3)
             image.pixels.push_back(std::uint32_t(std::uint8_t(ppm[i])) << 16 |
                                    std::uint32_t(std::uint8_t(ppm[i + 1])) << 8 |
                                    std::uint8_t(ppm[i + 2]));
         return image;
     }
-    if (!display_) return image;
-    if (!a.width) {
-        XWindowAttributes root{};
-        XGetWindowAttributes(display_, DefaultRootWindow(display_), &root);
-        a = {0, 0, root.width, root.height};
-    }
+    XWindowAttributes root{};
+    if (!display_ || !XGetWindowAttributes(display_, DefaultRootWindow(display_), &root)) return {};
+    if (!a.width) a = {0, 0, root.width, root.height};
     XImage* shot = XGetImage(display_, DefaultRootWindow(display_), a.x, a.y, unsigned(a.width),
                              unsigned(a.height), AllPlanes, ZPixmap);
-    if (!shot) return ADD_FAILURE() << "XGetImage failed", image;
+    if (!shot) return image;
     image = {a.width, a.height, {}};
     for (int y = 0; y < a.height; ++y)
         for (int x = 0; x < a.width; ++x)
@@ -283,55 +246,19 @@ Image Server::Shot(Rect a) const {
     return image;
 }
 
-std::vector<TopLevel> Server::TopLevels() const {
-    std::vector<TopLevel> found;
-    Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    if (!display_ ||
-        !XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count))
-        return found;
-    const Atom pidAtom = XInternAtom(display_, "_NET_WM_PID", False);
-    // A window may go between the query and the look: the error handler stays quiet meanwhile.
-    auto* previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    for (unsigned i = 0; i < count; ++i) {
-        XWindowAttributes a{};
-        if (!XGetWindowAttributes(display_, children[i], &a) || a.map_state != IsViewable) continue;
-        TopLevel top{children[i], {a.x, a.y, a.width, a.height}, 0, {}};
-        Atom type;
-        int format;
-        unsigned long items, after;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display_, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type,
-                               &format, &items, &after, &data) == Success &&
-            data && items == 1)
-            top.pid = *reinterpret_cast<long*>(data);
-        if (data) XFree(data);
-        if (XClassHint hint{}; XGetClassHint(display_, children[i], &hint)) {
-            top.className = hint.res_class ? hint.res_class : "";
-            XFree(hint.res_name), XFree(hint.res_class);
-        }
-        found.push_back(top);
-    }
-    XSetErrorHandler(previous);
-    if (children) XFree(children);
+std::vector<std::pair<unsigned long, Rect>> Server::Windows(const std::string& search) const {
+    const std::string out = Sh("xdotool search --all --onlyvisible " + search +
+                                   " getwindowgeometry --shell %@ 2>/dev/null",
+                               true);
+    std::vector<std::pair<unsigned long, Rect>> found;
+    unsigned long id = 0;
+    Rect r;
+    for (int used = 0, at = 0;
+         std::sscanf(out.c_str() + at, " WINDOW=%lu X=%d Y=%d WIDTH=%d HEIGHT=%d SCREEN=%*d%n", &id,
+                     &r.x, &r.y, &r.width, &r.height, &used) == 5;
+         at += used)
+        found.push_back({id, r});
     return found;
-}
-
-std::vector<Rect> Server::WindowsOf(pid_t pid) const {
-    std::vector<Rect> areas;
-    for (const TopLevel& top : TopLevels())
-        if (top.pid == pid) areas.push_back(top.area);
-    return areas;
-}
-
-std::pair<int, int> Server::Pointer() const {
-    Window root, child;
-    int x = -1, y = -1, wx, wy;
-    unsigned mask;
-    if (display_)
-        XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &x, &y, &wx, &wy,
-                      &mask);
-    return {x, y};
 }
 
 unsigned long Server::Map(const Rect& a, std::uint32_t background, unsigned long parent,
@@ -342,17 +269,8 @@ unsigned long Server::Map(const Rect& a, std::uint32_t background, unsigned long
         XCreateWindow(display_, parent ? parent : DefaultRootWindow(display_), a.x, a.y,
                       unsigned(a.width), unsigned(a.height), 0, CopyFromParent, InputOutput,
                       nullptr, CWBackPixel | CWOverrideRedirect, &set);
-    XMapWindow(display_, id);
-    XSync(display_, False);
+    XMapWindow(display_, id), XSync(display_, False);
     return id;
-}
-
-void Server::Resize(unsigned long window, int width, int height) const {
-    XResizeWindow(display_, window, unsigned(width), unsigned(height)), XSync(display_, False);
-}
-
-void Server::Destroy(unsigned long window) const {
-    XDestroyWindow(display_, window), XSync(display_, False);
 }
 
 void Server::Close(unsigned long window) const {
@@ -370,9 +288,8 @@ void Server::Close(unsigned long window) const {
 }
 
 void Server::MarkVirtualRoot(unsigned long window) const {
-    const ::Window self = window;
     XChangeProperty(display_, window, XInternAtom(display_, "__SWM_VROOT", False), XA_WINDOW, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(&self), 1);
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&window), 1);
     XSync(display_, False);
 }
 
@@ -380,17 +297,9 @@ int Server::LostUnderPopup(const Rect& area) const {
     const Image before = Shot(area);
     const unsigned long popup = Map(area, 0x808080, 0, true);
     std::this_thread::sleep_for(300ms);
-    Destroy(popup);
+    XDestroyWindow(display_, popup), XSync(display_, False);
     std::this_thread::sleep_for(300ms);
-    return e2e::Lost(before, Shot(area));
-}
-
-int Lost(const Image& before, const Image& after) {
-    int lost = 0;
-    for (std::size_t i = 0; i < after.pixels.size() && i < before.pixels.size(); ++i)
-        lost += before.pixels[i] != after.pixels[i] &&
-                (after.pixels[i] == 0x808080 || after.pixels[i] == 0);
-    return lost;
+    return Lost(before, Shot(area));
 }
 
 std::string Server::MapsAndBells() {
@@ -400,15 +309,23 @@ std::string Server::MapsAndBells() {
         XkbSelectEvents(display_, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
         XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
     }
-    for (XSync(display_, False); XPending(display_) > 0;) {
-        XEvent event;
+    for (XEvent event; XSync(display_, False), XPending(display_) > 0;) {
         XNextEvent(display_, &event);
-        if (event.type == MapNotify) noted_ += " map";
-        if (event.type == bellEvent_ &&
-            reinterpret_cast<XkbAnyEvent*>(&event)->xkb_type == XkbBellNotify)
-            noted_ += " bell";
+        noted_ += event.type == MapNotify ? " map" : "";
+        noted_ += event.type == bellEvent_ &&
+                          reinterpret_cast<XkbAnyEvent*>(&event)->xkb_type == XkbBellNotify
+                      ? " bell"
+                      : "";
     }
     return noted_;
+}
+
+int Lost(const Image& before, const Image& after) {
+    int lost = 0;
+    for (std::size_t i = 0; i < after.pixels.size() && i < before.pixels.size(); ++i)
+        lost += before.pixels[i] != after.pixels[i] &&
+                (after.pixels[i] == 0x808080 || after.pixels[i] == 0);
+    return lost;
 }
 
 bool Shows(const Server& s, const Rect& area, ms within, bool all, const Image& before) {

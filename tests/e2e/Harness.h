@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct _XDisplay;  // Xlib's Display; its header's macros stay out of the tests
@@ -32,22 +33,21 @@ std::string ToString(const Rect& r);  // "WxH+X+Y", as xrandr writes it
 struct Image {  // 0xRRGGBB pixels, row by row
     int width = 0, height = 0;
     std::vector<std::uint32_t> pixels;
-    std::uint32_t At(int x, int y) const { return pixels[std::size_t(y * width + x)]; }
     Image Crop(const Rect& r) const;
     std::size_t Colours() const;
 };
 
-// A private directory, removed with what it holds; owned by the user, with the mode.
+// A private directory, owned by the user, removed with what it holds.
 struct TempDir {
-    explicit TempDir(uid_t owner = 0, unsigned mode = 0700);
+    explicit TempDir(uid_t user = 0, unsigned mode = 0700);
     ~TempDir();
     std::string Write(const std::string& name, const std::string& text) const;  // its path
     std::string path;
     uid_t owner;
 };
 
-// A child process with environment changes ("NAME=value" sets, "-NAME" removes), its output kept;
-// ended by its id (SIGTERM, then SIGKILL) if it still runs when the handle goes.
+// A process with environment changes ("NAME=value" sets, "-NAME" removes, before any is set), its
+// output kept; ended by its id (SIGTERM, then SIGKILL) if it still runs when the handle goes.
 class Child {
   public:
     explicit Child(const Strings& args, const Strings& env = {}, int passFdAs3 = -1);
@@ -59,72 +59,60 @@ class Child {
 
   private:
     static std::string Read(std::FILE* file);
-    std::FILE *out_, *err_;
+    std::FILE *out_ = std::tmpfile(), *err_ = std::tmpfile();
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
 
 // Runs a command to its end within the timeout; what it printed. Fails the test unless it ends
-// with status 0, or when `status` is given, where its status goes instead.
+// with status 0, or, when `status` is given, only when it does not end.
 std::string Run(const Strings& args, const Strings& env = {}, ms timeout = 10s,
                 std::string* status = nullptr);
-Strings AsNobody(const Strings& env, const Strings& command);  // env -i, as the user kNobody
+Strings AsNobody(const Strings& env, const Strings& command);  // env -i, as kNobody
 bool ProcessRuns(pid_t pid);                                   // neither gone nor a zombie
 std::string SaverBinary();  // DIGITMOSAIC_BINARY when set (an installed copy), else the build's
 
-struct TopLevel {  // a mapped child of the root window
-    unsigned long id = 0;
-    Rect area;
-    long pid = 0;           // _NET_WM_PID, 0 when not set
-    std::string className;  // WM_CLASS's class
-};
-
-// A server of the test's own, ended by its process id with the test: Xvfb (960 x 540, black), the
-// X.org server with the dummy driver (outputs DUMMY0 to DUMMY15 that xrandr sets), or headless sway
-// run as kNobody with outputs at the given places (screenshots with grim, keys with wtype).
+// A server of the test's own, ended by its id with the test: Xvfb (960 x 540, black, or as the
+// options say), the X.org server on the dummy driver (outputs DUMMY0 to DUMMY15 for xrandr), or
+// headless sway as kNobody with outputs at the given places (screenshots with grim).
 class Server {
   public:
     enum Kind { kXvfb, kDummyXorg, kSway };
     explicit Server(Kind kind = kXvfb, const Strings& options = {},
                     const std::vector<Rect>& outputs = {});
-    ~Server();
+    ~Server() { Kill(); }
     bool Up() const { return !name_.empty(); }
     const std::string& Name() const { return name_; }  // ":N", or the Wayland socket's path
-    // A saver's environment on it: this display alone, a runtime directory of its own.
-    Strings Env(const std::string& hostWindow = "") const;
+    // A saver's environment on it: this display alone, a private runtime directory.
+    Strings Env() const;
     std::unique_ptr<Child> Start(const Strings& args, const Strings& env = {}) const;
-    // A shell line with this display; what it printed; fails the test unless status 0 or `quiet`.
+    // A shell line on this display; what it printed. Fails the test unless status 0 or `quiet`.
     std::string Sh(const std::string& line, bool quiet = false, ms timeout = 10s) const;
     Image Shot(Rect area = {}) const;  // all of the screen when empty
     void Kill();                       // at once, as a crash would
 
-    // X only, on the test's own connection.
-    _XDisplay* X() const { return display_; }
-    std::vector<TopLevel> TopLevels() const;  // bottom to top
-    std::vector<Rect> WindowsOf(pid_t pid) const;
-    std::pair<int, int> Pointer() const;
+    // X only. The visible windows `xdotool search` finds with the options and pattern, by id.
+    std::vector<std::pair<unsigned long, Rect>> Windows(const std::string& search) const;
+    // A window of the test's own, mapped; a popup is override-redirect.
     unsigned long Map(const Rect& area, std::uint32_t background = 0, unsigned long parent = 0,
                       bool popup = false) const;
-    void Resize(unsigned long window, int width, int height) const;
-    void Destroy(unsigned long window) const;
     void Close(unsigned long window) const;  // WM_DELETE_WINDOW, as a window manager asks
     void MarkVirtualRoot(unsigned long window) const;
-    // How many of the area's pixels a popup over it leaves black or in its colour once gone.
+    // How many pixels of the area a grey popup over it leaves lost (see Lost) once gone.
     int LostUnderPopup(const Rect& area) const;
-    // Top-level windows mapped ("map") and bells rung ("bell") since the first call, in order.
+    // Top-level windows mapped (" map") and bells rung (" bell") since the first call, in order.
     std::string MapsAndBells();
 
   private:
+    Kind kind_;
     TempDir dir_, runtime_;
     std::unique_ptr<Child> process_;
-    std::string name_;
-    Kind kind_;
+    std::string name_, noted_;
     _XDisplay* display_ = nullptr;
     int bellEvent_ = -1;
-    std::string noted_;
 };
 
-// Pixels that went black, or the grey of LostUnderPopup, where `before` showed something else.
+// Pixels that went black, or grey (0x808080), where `before` showed something else.
 int Lost(const Image& before, const Image& after);
 
 // Watches the area for at most `within`: true once it shows cells (two colours or more) and, when
