@@ -197,11 +197,12 @@ Strings Server::Env() const {
             (kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_};
 }
 
-std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env) const {
-    Strings all = Env(), line{SaverBinary()};
+std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env,
+                                     const std::string& shell, int passFdAs3) const {
+    Strings all = Env(), line{"sh", "-c", shell + " \"$0\" \"$@\"", SaverBinary()};
     all.insert(all.end(), env.begin(), env.end());
     line.insert(line.end(), args.begin(), args.end());
-    return std::make_unique<Child>(line, all);
+    return std::make_unique<Child>(line, all, passFdAs3);
 }
 
 std::string Server::Sh(const std::string& line, bool quiet, ms timeout) const {

@@ -85,7 +85,9 @@ class Server {
     const std::string& Name() const { return name_; }  // ":N", or the Wayland socket's path
     // A saver's environment on it: this display alone, a private runtime directory.
     Strings Env() const;
-    std::unique_ptr<Child> Start(const Strings& args, const Strings& env = {}) const;
+    // The saver with the arguments, run by the shell's command that ends in "exec" or a wrapper.
+    std::unique_ptr<Child> Start(const Strings& args, const Strings& env = {},
+                                 const std::string& shell = "exec", int passFdAs3 = -1) const;
     // A shell line on this display; what it printed. Fails the test unless status 0 or `quiet`.
     std::string Sh(const std::string& line, bool quiet = false, ms timeout = 10s) const;
     Image Shot(Rect area = {}) const;  // all of the screen when empty
