@@ -30,13 +30,6 @@ std::string ToString(const Rect& r) {
            "+" + std::to_string(r.y);
 }
 
-Image Image::Crop(const Rect& r) const {
-    Image part{r.width, r.height, {}};
-    for (int y = r.y; y < r.y + r.height; ++y)
-        for (int x = r.x; x < r.x + r.width; ++x) part.pixels.push_back(pixels[y * width + x]);
-    return part;
-}
-
 std::size_t Image::Colours() const {
     return std::unordered_set<std::uint32_t>(pixels.begin(), pixels.end()).size();
 }
@@ -125,13 +118,6 @@ Strings AsNobody(const Strings& env, const Strings& command) {
     line.insert(line.end(), env.begin(), env.end());
     line.insert(line.end(), command.begin(), command.end());
     return line;
-}
-
-bool ProcessRuns(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const auto end = text.rfind(')');
-    return end != text.npos && end + 2 < text.size() && !std::strchr("ZX", text[end + 2]);
 }
 
 std::string SaverBinary() {
@@ -276,14 +262,8 @@ unsigned long Server::Map(const Rect& a, std::uint32_t background, unsigned long
 
 void Server::Close(unsigned long window) const {
     XEvent event{};
-    event.xclient = {ClientMessage,
-                     0,
-                     True,
-                     display_,
-                     window,
-                     XInternAtom(display_, "WM_PROTOCOLS", False),
-                     32,
-                     {}};
+    event.xclient.type = ClientMessage, event.xclient.window = window, event.xclient.format = 32;
+    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
     event.xclient.data.l[0] = long(XInternAtom(display_, "WM_DELETE_WINDOW", False));
     XSendEvent(display_, window, False, NoEventMask, &event), XSync(display_, False);
 }
@@ -312,11 +292,7 @@ std::string Server::MapsAndBells() {
     }
     for (XEvent event; XSync(display_, False), XPending(display_) > 0;) {
         XNextEvent(display_, &event);
-        noted_ += event.type == MapNotify ? " map" : "";
-        noted_ += event.type == bellEvent_ &&
-                          reinterpret_cast<XkbAnyEvent*>(&event)->xkb_type == XkbBellNotify
-                      ? " bell"
-                      : "";
+        noted_ += event.type == MapNotify ? " map" : event.type == bellEvent_ ? " bell" : "";
     }
     return noted_;
 }

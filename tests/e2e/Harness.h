@@ -33,7 +33,6 @@ std::string ToString(const Rect& r);  // "WxH+X+Y", as xrandr writes it
 struct Image {  // 0xRRGGBB pixels, row by row
     int width = 0, height = 0;
     std::vector<std::uint32_t> pixels;
-    Image Crop(const Rect& r) const;
     std::size_t Colours() const;
 };
 
@@ -69,7 +68,6 @@ class Child {
 std::string Run(const Strings& args, const Strings& env = {}, ms timeout = 10s,
                 std::string* status = nullptr);
 Strings AsNobody(const Strings& env, const Strings& command);  // env -i, as kNobody
-bool ProcessRuns(pid_t pid);                                   // neither gone nor a zombie
 std::string SaverBinary();  // DIGITMOSAIC_BINARY when set (an installed copy), else the build's
 
 // A server of the test's own, ended by its id with the test: Xvfb (960 x 540, black, or as the
