@@ -30,14 +30,6 @@ std::pair<unsigned long, Rect> WindowOf(const Server& server) {
     return {};
 }
 
-// One line of the program's own on stderr, starting with the text, and status 1.
-void Refused(Child& program, const std::string& line) {
-    const std::string status = program.Wait(5s), errors = program.Errors();
-    EXPECT_TRUE(status == "exit 1" && errors.rfind(line, 0) == 0 &&
-                std::count(errors.begin(), errors.end(), '\n') == 1)
-        << status << ": " << errors;
-}
-
 class EndToEnd : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(x_.Up()); }

@@ -112,6 +112,13 @@ std::string Run(const Strings& args, const Strings& env, ms timeout, std::string
     return child.Out();
 }
 
+void Refused(Child& program, const std::string& line) {
+    const std::string status = program.Wait(5s), errors = program.Errors();
+    EXPECT_TRUE(status == "exit 1" && errors.rfind(line, 0) == 0 &&
+                std::count(errors.begin(), errors.end(), '\n') == 1)
+        << status << ": " << errors;
+}
+
 Strings AsNobody(const Strings& env, const Strings& command) {
     const std::string id = std::to_string(kNobody);
     Strings line{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "env", "-i"};

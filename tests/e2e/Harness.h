@@ -67,6 +67,8 @@ class Child {
 // with status 0, or, when `status` is given, only when it does not end.
 std::string Run(const Strings& args, const Strings& env = {}, ms timeout = 10s,
                 std::string* status = nullptr);
+// One line on stderr that starts with the text, and status 1.
+void Refused(Child& program, const std::string& line);
 Strings AsNobody(const Strings& env, const Strings& command);  // env -i, as kNobody
 std::string SaverBinary();  // DIGITMOSAIC_BINARY when set (an installed copy), else the build's
 

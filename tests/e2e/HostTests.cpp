@@ -137,13 +137,9 @@ TEST_F(InHostWindow, SaversRunOnePerWindowEndWithItAndBadWindowsAreRefused) {
         bool mapped = false, drawn = false;  // looked at all along: briefly counts too
         for (const auto end = Clock::now() + 3s;
              saver->Wait(0ms) == "running" && Clock::now() < end;)
-            mapped |= x_.Windows("--maxdepth 1 ''").size() != topLevels,
+            mapped |= x_.Windows("--maxdepth 1 ''").size() > topLevels,
                 drawn |= x_.Shot().pixels != untouched.pixels;
-        const std::string errors = saver->Errors();
-        EXPECT_EQ(saver->Wait(0ms), "exit 1") << value;
-        EXPECT_TRUE(std::count(errors.begin(), errors.end(), '\n') == 1 &&
-                    errors.rfind("digitmosaic: ", 0) == 0)
-            << errors;
+        Refused(*saver, "digitmosaic: ");
         EXPECT_FALSE(mapped || drawn) << value;
     }
     auto inLeft = x_.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + Hex(left)});
