@@ -167,7 +167,7 @@ TEST(InXScreenSaver, PictureShowsInItsWindowPastTheWatchdogAndAKeyEndsTheSaver) 
                    saver + " /s \\n\n");
     Child daemon(AsNobody({"HOME=" + home.path, "DISPLAY=" + x.Name(), "PATH=/usr/bin:/bin"},
                           {"xscreensaver", "-no-splash", "-verbose"}));
-    static const std::regex forked("forked \"[^\"]*\" in pid ([0-9]+)");
+    static const std::regex forked("forked \"[^\"]*\" in pid ([0-9]+) on window");
     std::shared_ptr<void> ending(nullptr, [&](void*) {  // what it left behind, by the ids it logged
         const std::string log = daemon.Errors();
         for (std::sregex_iterator i(log.begin(), log.end(), forked), end; i != end; ++i)
