@@ -55,10 +55,7 @@ std::string TempDir::Write(const std::string& name, const std::string& text) con
 
 Child::Child(const Strings& args, const Strings& env, int passFdAs3) {
     Strings command{"env"};
-    for (const std::string& change : env)
-        if (change[0] == '-') command.insert(command.end(), {"-u", change.substr(1)});
-    for (const std::string& change : env)
-        if (change.find('=') != change.npos) command.push_back(change);
+    command.insert(command.end(), env.begin(), env.end());
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& arg : command) argv.push_back(arg.data());
@@ -181,13 +178,18 @@ void Server::Kill() {
 }
 
 Strings Server::Env() const {
-    return {"-DISPLAY",
-            "-WAYLAND_DISPLAY",
-            "-QT_QPA_PLATFORM",
-            "-XSCREENSAVER_WINDOW",
-            "XDG_RUNTIME_DIR=" + runtime_.path,
-            kind_ == kSway ? "XDG_SESSION_TYPE=wayland" : "",
-            (kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_};
+    Strings env{"-u",
+                "DISPLAY",
+                "-u",
+                "WAYLAND_DISPLAY",
+                "-u",
+                "QT_QPA_PLATFORM",
+                "-u",
+                "XSCREENSAVER_WINDOW",
+                "XDG_RUNTIME_DIR=" + runtime_.path};
+    if (kind_ == kSway) env.push_back("XDG_SESSION_TYPE=wayland");
+    env.push_back((kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_);
+    return env;
 }
 
 std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env,

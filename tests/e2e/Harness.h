@@ -45,8 +45,8 @@ struct TempDir {
     uid_t owner;
 };
 
-// A process with environment changes ("NAME=value" sets, "-NAME" removes, before any is set), its
-// output kept; ended by its id (SIGTERM, then SIGKILL) if it still runs when the handle goes.
+// A process with env(1)'s environment changes ("-u NAME", then "NAME=value"), its output kept;
+// ended by its id (SIGTERM, then SIGKILL) if it still runs when the handle goes.
 class Child {
   public:
     explicit Child(const Strings& args, const Strings& env = {}, int passFdAs3 = -1);
