@@ -164,7 +164,7 @@ Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outpu
     command.insert(command.end(), {"-br", "-nolisten", "tcp", "-displayfd", "1"});
     command.insert(command.end(), options.begin(), options.end());
     process_ = std::make_unique<Child>(command);
-    for (std::string number; Clock::now() < end && process_->Wait(0ms) == "running" && !Up();)
+    for (std::string number; Clock::now() < end && process_->Wait(5ms) == "running" && !Up();)
         if ((number = process_->Out()).find('\n') != number.npos)
             name_ = ":" + number.substr(0, number.size() - 1);
     if (Up() && !(display_ = XOpenDisplay(name_.c_str()))) name_.clear();

@@ -179,7 +179,8 @@ TEST(InXScreenSaver, PictureShowsInItsWindowPastTheWatchdogAndAKeyEndsTheSaver) 
     activated = Clock::now();
     std::smatch launch;
     std::string log;
-    while (!std::regex_search(log = daemon.Errors(), launch, forked))
+    while (std::this_thread::sleep_for(20ms),
+           !std::regex_search(log = daemon.Errors(), launch, forked))
         ASSERT_LT(Clock::now(), activated + 5s) << "no saver started: " << log;
     const pid_t pid = std::stoi(launch[1]);
     EXPECT_TRUE(Shows(x, kScreen, 3s)) << log;
@@ -247,7 +248,8 @@ TEST(InMateScreensaver, ActivationRunsTheInstalledSaverFullScreenAndDeactivation
     ASSERT_TRUE(command("--activate")) << mate.Errors();
     std::vector<pid_t> savers;  // its one child, once it has become the saver
     std::string cmdline, saver("/usr/libexec/xscreensaver/digitmosaic\0/s\0", 41);
-    for (const auto end = Clock::now() + 5s; cmdline != saver && Clock::now() < end;)
+    for (const auto end = Clock::now() + 5s; cmdline != saver && Clock::now() < end;
+         std::this_thread::sleep_for(20ms))
         if ((savers = children()).size() == 1)
             std::getline(std::ifstream("/proc/" + std::to_string(savers[0]) + "/cmdline"), cmdline,
                          '\n');
