@@ -1,3 +1,4 @@
+// The harness: processes, servers, screenshots and the one wait for cells.
 #include "Harness.h"
 
 #include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
@@ -6,56 +7,77 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <set>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
+#include <unordered_set>
 
 extern char** environ;
 
 namespace e2e {
 
-Child::Child(const std::vector<std::string>& args, const std::vector<std::string>& env, int passFd)
-    : errors_(std::tmpfile()) {
-    std::vector<std::string> command{"env"};
-    for (const std::string& change : env) {
-        if (change.rfind('-', 0) == 0) {
-            command.insert(command.end(), {"-u", change.substr(1)});
-        }
-    }
-    for (const std::string& change : env) {
-        if (change.rfind('-', 0) != 0) command.push_back(change);
-    }
+std::string ToString(const Rect& r) {
+    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
+           "+" + std::to_string(r.y);
+}
+
+std::size_t Image::Colours() const {
+    return std::unordered_set<std::uint32_t>(pixels.begin(), pixels.end()).size();
+}
+
+TempDir::TempDir(uid_t user, unsigned mode) : owner(user) {
+    char name[] = "/tmp/digitmosaic-e2e-XXXXXX";
+    path = mkdtemp(name) ? name : "";
+    if (path.empty() || chmod(name, mode) != 0 || chown(name, user, user) != 0)
+        ADD_FAILURE() << "no temporary directory for user " << user;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& text) const {
+    const std::string file = path + "/" + name;
+    std::ofstream(file) << text;
+    if (chown(file.c_str(), owner, owner) != 0) ADD_FAILURE() << "cannot write " << file;
+    return file;
+}
+
+Child::Child(const Strings& args, const Strings& env, int passFdAs3) {
+    Strings command{"env"};
+    command.insert(command.end(), env.begin(), env.end());
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& arg : command) argv.push_back(arg.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (errors_) posix_spawn_file_actions_adddup2(&actions, fileno(errors_), 2);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1, 0);
-    if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
-    if (!errors_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ) != 0) {
-        pid_ = -1;
-        ADD_FAILURE() << "cannot start " << args.front();
-    }
+    if (out_ && err_) posix_spawn_file_actions_adddup2(&actions, fileno(out_), 1);
+    if (out_ && err_) posix_spawn_file_actions_adddup2(&actions, fileno(err_), 2);
+    if (passFdAs3 >= 0) posix_spawn_file_actions_adddup2(&actions, passFdAs3, 3);
+    if (!out_ || !err_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ))
+        pid_ = -1, ADD_FAILURE() << "cannot start " << args.front();
     posix_spawn_file_actions_destroy(&actions);
 }
 
 Child::~Child() {
-    for (int signal : {SIGTERM, SIGKILL}) {
+    for (int signal : {SIGTERM, SIGKILL})
         if (Wait(0ms) == "running") kill(pid_, signal), Wait(2s);
-    }
-    if (errors_) std::fclose(errors_);
+    for (std::FILE* file : {out_, err_})
+        if (file) std::fclose(file);
 }
 
-std::string Child::Wait(std::chrono::milliseconds timeout) {
+std::string Child::Wait(ms timeout) {
     for (const auto end = Clock::now() + timeout; !status_ && pid_ > 0;) {
         if (int status; waitpid(pid_, &status, WNOHANG) == pid_)
             status_ = status;
@@ -69,217 +91,240 @@ std::string Child::Wait(std::chrono::milliseconds timeout) {
                                : "signal " + std::to_string(WTERMSIG(*status_));
 }
 
-std::string Child::Errors() const {
+std::string Child::Read(std::FILE* file) {
     std::string text;
-    char buffer[4096];
-    for (ssize_t got; errors_ && (got = pread(fileno(errors_), buffer, sizeof buffer,
-                                              off_t(text.size()))) > 0;) {
+    char buffer[65536];
+    for (ssize_t got;
+         file && (got = pread(fileno(file), buffer, sizeof buffer, off_t(text.size()))) > 0;)
         text.append(buffer, std::size_t(got));
-    }
     return text;
 }
 
-std::string ToString(const Rect& r) {
-    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
-           "+" + std::to_string(r.y);
+std::string Run(const Strings& args, const Strings& env, ms timeout, std::string* status) {
+    Child child(args, env);
+    const std::string ended = child.Wait(timeout);
+    if (status) *status = ended;
+    if (ended == "running" || (!status && ended != "exit 0"))
+        ADD_FAILURE() << args.back() << ": " << ended << ": " << child.Errors();
+    return child.Out();
 }
 
-Image Image::Crop(const Rect& r) const {
-    Image part{r.width, r.height, {}};
-    part.pixels.reserve(std::size_t(r.width * r.height));
-    for (int y = r.y; y < r.y + r.height; ++y)
-        for (int x = r.x; x < r.x + r.width; ++x) part.pixels.push_back(At(x, y));
-    return part;
+void Refused(Child& program, const std::string& line) {
+    const std::string status = program.Wait(5s), errors = program.Errors();
+    EXPECT_TRUE(status == "exit 1" && errors.rfind(line, 0) == 0 &&
+                std::count(errors.begin(), errors.end(), '\n') == 1)
+        << status << ": " << errors;
 }
 
-std::size_t Image::Colours(int left, int top, int right, int bottom) const {
-    std::set<std::uint32_t> seen;
-    for (int y = top; y < bottom; ++y)
-        for (int x = left; x < right; ++x) seen.insert(At(x, y));
-    return seen.size();
-}
-
-XServer::XServer(std::vector<std::string> command, std::chrono::milliseconds timeout) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
-        ADD_FAILURE() << "no pipe for -displayfd";
-        return;
-    }
-    command.insert(command.begin() + 1, {"-displayfd", "3"});
-    server_ = std::make_unique<Child>(command, std::vector<std::string>{}, pipeFds[1]);
-    close(pipeFds[1]);
-    std::string number;
-    const auto end = Clock::now() + timeout;
-    for (pollfd ready{pipeFds[0], POLLIN, 0};
-         Clock::now() < end && number.find('\n') == number.npos;) {
-        if (poll(&ready, 1, 50) == 1) {
-            char buffer[16];
-            const ssize_t got = read(pipeFds[0], buffer, sizeof buffer);
-            if (got <= 0) break;
-            number.append(buffer, std::size_t(got));
-        } else if (server_->Wait(0ms) != "running") {
-            break;
-        }
-    }
-    close(pipeFds[0]);
-    if (number.find('\n') == number.npos) {
-        ADD_FAILURE() << command.front() << " did not come up: " << server_->Errors();
-        return;
-    }
-    name_ = number.substr(0, number.find('\n'));
-    name_.insert(name_.begin(), ':');
-    display_ = XOpenDisplay(name_.c_str());
-    if (!display_) ADD_FAILURE() << "cannot connect to " << command.front() << " on " << name_;
-}
-
-XServer::~XServer() {
-    if (display_) XCloseDisplay(display_);
-    server_.reset();  // by its process id
-}
-
-void XServer::Kill() {
-    if (display_) XCloseDisplay(display_);
-    display_ = nullptr;
-    if (server_) kill(server_->Pid(), SIGKILL), server_->Wait(2s);
-}
-
-void XServer::WatchMapsAndBells() {
-    int opcode = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
-    if (!display_ || !XkbQueryExtension(display_, &opcode, &bellEvent_, &error, &major, &minor)) {
-        ADD_FAILURE() << "no XKB on " << name_;
-        return;
-    }
-    XkbSelectEvents(display_, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
-    XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
-    XSync(display_, False);
-}
-
-std::string XServer::MapsAndBells() {
-    if (!display_) return {};
-    XSync(display_, False);
-    while (XPending(display_) > 0) {
-        XEvent event;
-        XNextEvent(display_, &event);
-        if (event.type == MapNotify) noted_ += noted_.empty() ? "map" : " map";
-        if (event.type == bellEvent_ &&
-            reinterpret_cast<XkbAnyEvent*>(&event)->xkb_type == XkbBellNotify)
-            noted_ += noted_.empty() ? "bell" : " bell";
-    }
-    return noted_;
-}
-
-Image XServer::Screenshot(int left, int top, int width, int height) const {
-    Image image;
-    if (!display_) return image;
-    XWindowAttributes root{};
-    XGetWindowAttributes(display_, DefaultRootWindow(display_), &root);
-    image.width = width ? width : root.width;
-    image.height = height ? height : root.height;
-    XImage* shot = XGetImage(display_, DefaultRootWindow(display_), left, top,
-                             unsigned(image.width), unsigned(image.height), AllPlanes, ZPixmap);
-    if (!shot) {
-        ADD_FAILURE() << "XGetImage failed on " << name_;
-        image.pixels.assign(std::size_t(image.width * image.height), 0);
-        return image;
-    }
-    image.pixels.reserve(std::size_t(image.width * image.height));
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x)
-            image.pixels.push_back(std::uint32_t(XGetPixel(shot, x, y)) & 0xFFFFFF);
-    XDestroyImage(shot);
-    return image;
-}
-
-std::vector<TopLevel> XServer::MappedTopLevels() const {
-    std::vector<TopLevel> found;
-    Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    if (!display_ ||
-        !XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count)) {
-        return found;
-    }
-    const Atom pidAtom = XInternAtom(display_, "_NET_WM_PID", False);
-    // A window may go between the query and the look: the error handler stays quiet meanwhile.
-    auto* previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-    for (unsigned i = 0; i < count; ++i) {
-        XWindowAttributes a{};
-        if (!XGetWindowAttributes(display_, children[i], &a) || a.map_state != IsViewable) continue;
-        TopLevel top{children[i], {a.x, a.y, a.width, a.height}, 0, {}};
-        Atom type;
-        int format;
-        unsigned long items, after;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display_, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type,
-                               &format, &items, &after, &data) == Success &&
-            data && items == 1 && format == 32) {
-            top.pid = *reinterpret_cast<long*>(data);
-        }
-        if (data) XFree(data);
-        if (XClassHint hint{}; XGetClassHint(display_, children[i], &hint)) {
-            if (hint.res_class) top.className = hint.res_class;
-            XFree(hint.res_name);
-            XFree(hint.res_class);
-        }
-        found.push_back(top);
-    }
-    XSetErrorHandler(previous);
-    if (children) XFree(children);
-    return found;
-}
-
-std::pair<int, int> XServer::Pointer() const {
-    Window root, child;
-    int x = -1, y = -1, wx, wy;
-    unsigned mask;
-    if (display_) {
-        XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &x, &y, &wx, &wy,
-                      &mask);
-    }
-    return {x, y};
-}
-
-// Runs a command with DISPLAY set, ended after the timeout; its status as pclose gives it and what
-// it printed, or nothing when it cannot be started.
-std::optional<std::pair<int, std::string>> XServer::Shell(const std::string& command,
-                                                          std::chrono::milliseconds timeout,
-                                                          const char* errors) const {
-    const std::string line = "DISPLAY=" + name_ + " timeout " +
-                             std::to_string(double(timeout.count()) / 1000) + " " + command +
-                             " 2>" + errors;
-    std::FILE* pipe = popen(line.c_str(), "r");
-    if (!pipe) {
-        ADD_FAILURE() << "cannot run " << command;
-        return std::nullopt;
-    }
-    std::string out;
-    for (int c; (c = std::fgetc(pipe)) != EOF;) out += char(c);
-    return std::pair(pclose(pipe), out);
-}
-
-bool XServer::Must(const std::string& command, std::chrono::milliseconds timeout) const {
-    const auto ran = Shell("sh -c '" + command + "'", timeout, "&1");
-    if (!ran) return false;
-    const auto& [status, out] = *ran;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-    ADD_FAILURE() << "on " << name_ << ": `" << command << "` failed ("
-                  << (WIFEXITED(status) ? "status " + std::to_string(WEXITSTATUS(status))
-                                        : std::string("signal"))
-                  << "): " << out;
-    return false;
-}
-
-std::string XServer::Run(const std::string& command, std::chrono::milliseconds timeout) const {
-    const auto ran = Shell(command, timeout, "/dev/null");
-    if (!ran) return {};
-    if (WIFEXITED(ran->first) && WEXITSTATUS(ran->first) == 124) {
-        ADD_FAILURE() << "timed out: " << command;
-    }
-    return ran->second;
+Strings AsNobody(const Strings& env, const Strings& command) {
+    const std::string id = std::to_string(kNobody);
+    Strings line{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "env", "-i"};
+    line.insert(line.end(), env.begin(), env.end());
+    line.insert(line.end(), command.begin(), command.end());
+    return line;
 }
 
 std::string SaverBinary() {
     const char* given = std::getenv("DIGITMOSAIC_BINARY");
     return given && *given ? given : DIGITMOSAIC_BINARY;
+}
+
+Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outputs)
+    : kind_(kind), dir_(kind == kSway ? kNobody : 0) {
+    const auto end = Clock::now() + 10s;
+    if (kind == kSway) {
+        std::string config = "xwayland disable\n";
+        int width = 0, height = 0;
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            const Rect& o = outputs[i];
+            config += "output HEADLESS-" + std::to_string(i + 1) + " resolution " +
+                      std::to_string(o.width) + "x" + std::to_string(o.height) + " position " +
+                      std::to_string(o.x) + " " + std::to_string(o.y) + "\n";
+            width = std::max(width, o.x + o.width), height = std::max(height, o.y + o.height);
+        }
+        process_ = std::make_unique<Child>(
+            AsNobody({"HOME=" + dir_.path, "XDG_RUNTIME_DIR=" + dir_.path, "WLR_BACKENDS=headless",
+                      "WLR_RENDERER=pixman", "PATH=/usr/bin:/bin"},
+                     {"sway", "-c", dir_.Write("config", config)}));
+        name_ = dir_.path + "/wayland-1";
+        // It starts with one output and makes the others on request; up once grim sees them all.
+        Sh("until [ -S " + name_ + " ] && ls " + dir_.path + "/sway-ipc.* ; do sleep 0.02; done;" +
+               "for i in $(seq 2 " + std::to_string(outputs.size()) + "); do SWAYSOCK=$(echo " +
+               dir_.path + "/sway-ipc.*) swaymsg create_output; done",
+           false, 10s);
+        for (Image shot; Up() && (shot.width != width || shot.height != height);)
+            if (shot = Shot(); Clock::now() >= end) name_.clear();
+        if (!Up()) ADD_FAILURE() << "sway did not come up: " << process_->Errors();
+        return;
+    }
+    Strings command = kind == kXvfb ? Strings{"Xvfb", "-screen", "0", "960x540x24", "-dpi", "96"}
+                                    : Strings{"Xorg",     "-config",  DIGITMOSAIC_XORG_CONF,
+                                              "-noreset", "-logfile", dir_.path + "/xorg.log",
+                                              "-seat",    "seat-e2e"};  // no VT taken on this seat
+    command.insert(command.end(), {"-br", "-nolisten", "tcp", "-displayfd", "1"});
+    command.insert(command.end(), options.begin(), options.end());
+    process_ = std::make_unique<Child>(command);
+    for (std::string number; Clock::now() < end && process_->Wait(5ms) == "running" && !Up();)
+        if ((number = process_->Out()).find('\n') != number.npos)
+            name_ = ":" + number.substr(0, number.size() - 1);
+    if (Up() && !(display_ = XOpenDisplay(name_.c_str()))) name_.clear();
+    if (!Up()) ADD_FAILURE() << command[0] << " did not come up: " << process_->Errors();
+}
+
+void Server::Kill() {
+    if (display_) XCloseDisplay(display_), display_ = nullptr;
+    if (process_ && kind_ != kSway) kill(process_->Pid(), SIGKILL);
+    process_.reset();  // by its process id
+}
+
+Strings Server::Env() const {
+    Strings env{"-u",
+                "DISPLAY",
+                "-u",
+                "WAYLAND_DISPLAY",
+                "-u",
+                "QT_QPA_PLATFORM",
+                "-u",
+                "XSCREENSAVER_WINDOW",
+                "XDG_RUNTIME_DIR=" + runtime_.path};
+    if (kind_ == kSway) env.push_back("XDG_SESSION_TYPE=wayland");
+    env.push_back((kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_);
+    return env;
+}
+
+std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env,
+                                     const std::string& shell, int passFdAs3) const {
+    Strings all = Env(), line{"sh", "-c", shell + " \"$0\" \"$@\"", SaverBinary()};
+    all.insert(all.end(), env.begin(), env.end());
+    line.insert(line.end(), args.begin(), args.end());
+    return std::make_unique<Child>(line, all, passFdAs3);
+}
+
+std::string Server::Sh(const std::string& line, bool quiet, ms timeout) const {
+    std::string status;
+    return Run({"sh", "-c", line}, {(kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_},
+               timeout, quiet ? &status : nullptr);
+}
+
+Image Server::Shot(Rect a) const {
+    Image image;
+    if (kind_ == kSway) {
+        const std::string at = std::to_string(a.x) + "," + std::to_string(a.y) + " ";
+        const std::string ppm = Sh("grim -t ppm " +
+                                       (a.width ? "-g '" + at + std::to_string(a.width) + "x" +
+                                                      std::to_string(a.height) + "' "
+                                                : "") +
+                                       "-",
+                                   true, 5s);
+        std::istringstream header(ppm);  // "P6\n<width> <height>\n255\n", then RGB bytes
+        std::string magic;
+        int maximum = 0;
+        header >> magic >> image.width >> image.height >> maximum;
+        const std::size_t start = std::size_t(header.tellg()) + 1;
+        if (!header || ppm.size() != start + std::size_t(3 * image.width * image.height)) return {};
+        for (std::size_t i = start; i < ppm.size(); i += 3)
+            image.pixels.push_back(std::uint32_t(std::uint8_t(ppm[i])) << 16 |
+                                   std::uint32_t(std::uint8_t(ppm[i + 1])) << 8 |
+                                   std::uint8_t(ppm[i + 2]));
+        return image;
+    }
+    XWindowAttributes root{};
+    if (!display_ || !XGetWindowAttributes(display_, DefaultRootWindow(display_), &root)) return {};
+    if (!a.width) a = {0, 0, root.width, root.height};
+    XImage* shot = XGetImage(display_, DefaultRootWindow(display_), a.x, a.y, unsigned(a.width),
+                             unsigned(a.height), AllPlanes, ZPixmap);
+    if (!shot) return image;
+    image = {a.width, a.height, {}};
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x)
+            image.pixels.push_back(std::uint32_t(XGetPixel(shot, x, y)) & 0xFFFFFF);
+    XDestroyImage(shot);
+    return image;
+}
+
+std::vector<std::pair<unsigned long, Rect>> Server::Windows(const std::string& search) const {
+    const std::string out = Sh("xdotool search --all --onlyvisible " + search +
+                                   " getwindowgeometry --shell %@ 2>/dev/null",
+                               true);
+    std::vector<std::pair<unsigned long, Rect>> found;
+    unsigned long id = 0;
+    Rect r;
+    for (int used = 0, at = 0;
+         std::sscanf(out.c_str() + at, " WINDOW=%lu X=%d Y=%d WIDTH=%d HEIGHT=%d SCREEN=%*d%n", &id,
+                     &r.x, &r.y, &r.width, &r.height, &used) == 5;
+         at += used)
+        found.push_back({id, r});
+    return found;
+}
+
+unsigned long Server::Map(const Rect& a, std::uint32_t background, unsigned long parent,
+                          bool popup) const {
+    XSetWindowAttributes set{};
+    set.background_pixel = background, set.override_redirect = popup;
+    const unsigned long id =
+        XCreateWindow(display_, parent ? parent : DefaultRootWindow(display_), a.x, a.y,
+                      unsigned(a.width), unsigned(a.height), 0, CopyFromParent, InputOutput,
+                      nullptr, CWBackPixel | CWOverrideRedirect, &set);
+    XMapWindow(display_, id), XSync(display_, False);
+    return id;
+}
+
+void Server::Close(unsigned long window) const {
+    XEvent event{};
+    event.xclient.type = ClientMessage, event.xclient.window = window, event.xclient.format = 32;
+    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+    event.xclient.data.l[0] = long(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    XSendEvent(display_, window, False, NoEventMask, &event), XSync(display_, False);
+}
+
+void Server::MarkVirtualRoot(unsigned long window) const {
+    XChangeProperty(display_, window, XInternAtom(display_, "__SWM_VROOT", False), XA_WINDOW, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&window), 1);
+    XSync(display_, False);
+}
+
+int Server::LostUnderPopup(const Rect& area) const {
+    const Image before = Shot(area);
+    const unsigned long popup = Map(area, 0x808080, 0, true);
+    std::this_thread::sleep_for(300ms);
+    XDestroyWindow(display_, popup), XSync(display_, False);
+    std::this_thread::sleep_for(300ms);
+    return Lost(before, Shot(area));
+}
+
+std::string Server::MapsAndBells() {
+    int opcode = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+    if (bellEvent_ < 0 &&
+        XkbQueryExtension(display_, &opcode, &bellEvent_, &error, &major, &minor)) {
+        XkbSelectEvents(display_, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
+        XSelectInput(display_, DefaultRootWindow(display_), SubstructureNotifyMask);
+    }
+    for (XEvent event; XSync(display_, False), XPending(display_) > 0;) {
+        XNextEvent(display_, &event);
+        noted_ += event.type == MapNotify ? " map" : event.type == bellEvent_ ? " bell" : "";
+    }
+    return noted_;
+}
+
+int Lost(const Image& before, const Image& after) {
+    int lost = 0;
+    for (std::size_t i = 0; i < after.pixels.size() && i < before.pixels.size(); ++i)
+        lost += before.pixels[i] != after.pixels[i] &&
+                (after.pixels[i] == 0x808080 || after.pixels[i] == 0);
+    return lost;
+}
+
+bool Shows(const Server& s, const Rect& area, ms within, bool all, const Image& before) {
+    std::vector<bool> seen(std::size_t(area.width * area.height));
+    for (const auto end = Clock::now() + within;; std::this_thread::sleep_for(20ms)) {
+        const Image shot = s.Shot(area);
+        const bool whole = shot.pixels.size() == seen.size();
+        for (std::size_t i = 0; whole && i < seen.size(); ++i)
+            seen[i] = seen[i] || shot.pixels[i] != (before.width ? before.pixels[i] : 0);
+        if (whole && shot.Colours() > 1 && (!all || !std::count(seen.begin(), seen.end(), false)))
+            return true;
+        if (Clock::now() >= end) return false;
+    }
 }
 
 }  // namespace e2e

@@ -1,5 +1,6 @@
-// What the end-to-end tests share: child processes that are always ended, an X server of their
-// own on the display number it picks itself, screenshots of its root window and xdotool.
+// The end-to-end tests' one harness: processes ended by their id, the servers the saver meets
+// (Xvfb, the X.org dummy driver, headless sway), screenshots and one way to wait for cells on
+// screen.
 #pragma once
 
 #include <sys/types.h>
@@ -19,109 +20,106 @@ namespace e2e {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using ms = std::chrono::milliseconds;
+using Strings = std::vector<std::string>;
+constexpr uid_t kNobody = 65534;  // the user that hosts refusing root run as
 
-// A child process with the given environment changes ("NAME=value" sets, "-NAME" removes) and
-// its stderr kept; ended by its process id (SIGTERM, then SIGKILL) if it still runs when the
-// handle goes, so a failing test leaves nothing behind.
-class Child {
-  public:
-    explicit Child(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
-                   int passFd = -1);
-    ~Child();
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    // "exit N", "signal N" or, if it still runs after the timeout, "running".
-    std::string Wait(std::chrono::milliseconds timeout);
-    std::string Errors() const;
-    pid_t Pid() const { return pid_; }
-
-  private:
-    std::FILE* errors_;
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
-
-// A rectangle in root-window (or output) pixels.
 struct Rect {
     int x = 0, y = 0, width = 0, height = 0;
     bool operator==(const Rect&) const = default;
 };
 std::string ToString(const Rect& r);  // "WxH+X+Y", as xrandr writes it
 
-// A mapped child of the root window: what the user can see of a client.
-struct TopLevel {
-    unsigned long id = 0;
-    Rect area;
-    long pid = 0;           // _NET_WM_PID, 0 when not set
-    std::string className;  // WM_CLASS's class, empty when not set
-};
-
-// A screenshot: 0xRRGGBB pixels, row by row.
-struct Image {
-    int width = 0;
-    int height = 0;
+struct Image {  // 0xRRGGBB pixels, row by row
+    int width = 0, height = 0;
     std::vector<std::uint32_t> pixels;
-    std::uint32_t At(int x, int y) const { return pixels[std::size_t(y * width + x)]; }
-    Image Crop(const Rect& r) const;
-    // Distinct colours inside the rectangle.
-    std::size_t Colours(int left, int top, int right, int bottom) const;
+    std::size_t Colours() const;
 };
 
-// An X server started for one test, on the display number it chooses (-displayfd), with a
-// client connection of the test's own. Ended with the test.
-class XServer {
+// A private directory, owned by the user, removed with what it holds.
+struct TempDir {
+    explicit TempDir(uid_t user = 0, unsigned mode = 0700);
+    ~TempDir();
+    std::string Write(const std::string& name, const std::string& text) const;  // its path
+    std::string path;
+    uid_t owner;
+};
+
+// A process with env(1)'s environment changes ("-u NAME", then "NAME=value"), its output kept;
+// ended by its id (SIGTERM, then SIGKILL) if it still runs when the handle goes.
+class Child {
   public:
-    // The command without the display; "-displayfd" is added. Fails the test if it does not
-    // come up within the timeout.
-    explicit XServer(std::vector<std::string> command,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    ~XServer();
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
+    explicit Child(const Strings& args, const Strings& env = {}, int passFdAs3 = -1);
+    ~Child();
+    std::string Wait(ms timeout);  // "exit N", "signal N" or, still running, "running"
+    std::string Out() const { return Read(out_); }
+    std::string Errors() const { return Read(err_); }
+    pid_t Pid() const { return pid_; }
 
-    bool Up() const { return display_ != nullptr; }
-    const std::string& Name() const { return name_; }  // ":N"
-    _XDisplay* Connection() const { return display_; }
-    Child& Process() { return *server_; }
+  private:
+    static std::string Read(std::FILE* file);
+    std::FILE *out_ = std::tmpfile(), *err_ = std::tmpfile();
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
 
-    // The root window's pixels inside the rectangle (all of it when empty).
-    Image Screenshot(int left = 0, int top = 0, int width = 0, int height = 0) const;
-    // The root window's mapped children, bottom to top.
-    std::vector<TopLevel> MappedTopLevels() const;
-    // Where the pointer is, in root pixels.
-    std::pair<int, int> Pointer() const;
-    // Runs a shell command (without single quotes) with DISPLAY set to this server and fails
-    // the test, with what the command printed, unless it exits with status 0.
-    bool Must(const std::string& command,
-              std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-    // Runs a command with DISPLAY set to this server; returns its standard output. The command
-    // is ended after the timeout, so a wait that never ends fails the test instead of hanging.
-    std::string Run(const std::string& command,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
-    std::string Xdotool(const std::string& args) const { return Run("xdotool " + args); }
+// Runs a command to its end within the timeout; what it printed. Fails the test unless it ends
+// with status 0, or, when `status` is given, only when it does not end.
+std::string Run(const Strings& args, const Strings& env = {}, ms timeout = 10s,
+                std::string* status = nullptr);
+// One line on stderr that starts with the text, and status 1.
+void Refused(Child& program, const std::string& line);
+Strings AsNobody(const Strings& env, const Strings& command);  // env -i, as kNobody
+std::string SaverBinary();  // DIGITMOSAIC_BINARY when set (an installed copy), else the build's
 
-    // Ends the server at once (SIGKILL), as a crash would; the test's own connection goes first.
-    void Kill();
-    // From now on notes top-level windows being mapped ("map") and bells rung ("bell");
-    // MapsAndBells returns what came so far, in the server's order, separated by spaces.
-    void WatchMapsAndBells();
+// A server of the test's own, ended by its id with the test: Xvfb (960 x 540, black, or as the
+// options say), the X.org server on the dummy driver (outputs DUMMY0 to DUMMY15 for xrandr), or
+// headless sway as kNobody with outputs at the given places (screenshots with grim).
+class Server {
+  public:
+    enum Kind { kXvfb, kDummyXorg, kSway };
+    explicit Server(Kind kind = kXvfb, const Strings& options = {},
+                    const std::vector<Rect>& outputs = {});
+    ~Server() { Kill(); }
+    bool Up() const { return !name_.empty(); }
+    const std::string& Name() const { return name_; }  // ":N", or the Wayland socket's path
+    // A saver's environment on it: this display alone, a private runtime directory.
+    Strings Env() const;
+    // The saver with the arguments, run by the shell's command that ends in "exec" or a wrapper.
+    std::unique_ptr<Child> Start(const Strings& args, const Strings& env = {},
+                                 const std::string& shell = "exec", int passFdAs3 = -1) const;
+    // A shell line on this display; what it printed. Fails the test unless status 0 or `quiet`.
+    std::string Sh(const std::string& line, bool quiet = false, ms timeout = 10s) const;
+    Image Shot(Rect area = {}) const;  // all of the screen when empty
+    void Kill();                       // at once, as a crash would
+
+    // X only. The visible windows `xdotool search` finds with the options and pattern, by id.
+    std::vector<std::pair<unsigned long, Rect>> Windows(const std::string& search) const;
+    // A window of the test's own, mapped; a popup is override-redirect.
+    unsigned long Map(const Rect& area, std::uint32_t background = 0, unsigned long parent = 0,
+                      bool popup = false) const;
+    void Close(unsigned long window) const;  // WM_DELETE_WINDOW, as a window manager asks
+    void MarkVirtualRoot(unsigned long window) const;
+    // How many pixels of the area a grey popup over it leaves lost (see Lost) once gone.
+    int LostUnderPopup(const Rect& area) const;
+    // Top-level windows mapped (" map") and bells rung (" bell") since the first call, in order.
     std::string MapsAndBells();
 
   private:
-    std::optional<std::pair<int, std::string>> Shell(const std::string& command,
-                                                     std::chrono::milliseconds timeout,
-                                                     const char* errors) const;
-
-    std::string name_;
-    std::unique_ptr<Child> server_;
+    Kind kind_;
+    TempDir dir_, runtime_;
+    std::unique_ptr<Child> process_;
+    std::string name_, noted_;
     _XDisplay* display_ = nullptr;
-    int bellEvent_ = -1;  // the XKB extension's event code
-    std::string noted_;
+    int bellEvent_ = -1;
 };
 
-// The saver's binary under test: DIGITMOSAIC_BINARY from the environment when set (an installed
-// copy, say), else the one built with the tests.
-std::string SaverBinary();
+// Pixels that went black, or grey (0x808080), where `before` showed something else.
+int Lost(const Image& before, const Image& after);
+
+// Watches the area for at most `within`: true once it shows cells (two colours or more) and, when
+// `all`, once every pixel of it has shown something other than `before` (black when empty).
+bool Shows(const Server& s, const Rect& area, ms within, bool all = false,
+           const Image& before = {});
 
 }  // namespace e2e
