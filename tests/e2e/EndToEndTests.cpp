@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -28,6 +29,17 @@ std::pair<unsigned long, Rect> WindowOf(const Server& server) {
             return found[0];
     ADD_FAILURE() << "not one window of the program's on " << server.Name();
     return {};
+}
+
+// How often the process's threads have slept so far (voluntary context switches).
+long Sleeps(pid_t pid) {
+    long sleeps = 0;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("voluntary_ctxt_switches:")) sleeps += std::stol(line.substr(24));
+    }
+    return sleeps;
 }
 
 class EndToEnd : public ::testing::Test {
@@ -55,6 +67,18 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
                 EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(saver->Pid()) + "/fd/" + fd),
                           "/dev/null");
             EXPECT_LT(x_.LostUnderPopup({380, 170, 200, 200}), 400) << "not redrawn after a popup";
+            // Wholly covered, it sleeps: a wake a second for its watchdog, not one a refresh.
+            // Uncovered, it shows its picture again at once and paints on.
+            EXPECT_LT(x_.LostUnderPopup(kScreen,
+                                        [&] {
+                                            const long before = Sleeps(saver->Pid());
+                                            std::this_thread::sleep_for(1s);
+                                            EXPECT_LT(Sleeps(saver->Pid()) - before, 8);
+                                        }),
+                      400);
+            const Image now = x_.Shot();
+            std::this_thread::sleep_for(300ms);
+            EXPECT_NE(x_.Shot().pixels, now.pixels) << "painting did not go on";
         }
         if (ending == "mousemove 100 100") {  // the first two moves do not end it, the third does
             Xdotool("mousemove 100 100 sleep 0.3 mousemove 300 200 sleep 0.3");

@@ -283,10 +283,11 @@ void Server::MarkVirtualRoot(unsigned long window) const {
     XSync(display_, False);
 }
 
-int Server::LostUnderPopup(const Rect& area) const {
+int Server::LostUnderPopup(const Rect& area, const std::function<void()>& covered) const {
     const Image before = Shot(area);
     const unsigned long popup = Map(area, 0x808080, 0, true);
     std::this_thread::sleep_for(300ms);
+    if (covered) covered();
     XDestroyWindow(display_, popup), XSync(display_, False);
     std::this_thread::sleep_for(300ms);
     return Lost(before, Shot(area));

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,8 +101,9 @@ class Server {
                       bool popup = false) const;
     void Close(unsigned long window) const;  // WM_DELETE_WINDOW, as a window manager asks
     void MarkVirtualRoot(unsigned long window) const;
-    // How many pixels of the area a grey popup over it leaves lost (see Lost) once gone.
-    int LostUnderPopup(const Rect& area) const;
+    // How many pixels of the area a grey popup over it leaves lost (see Lost) once gone;
+    // `covered` runs while it is there.
+    int LostUnderPopup(const Rect& area, const std::function<void()>& covered = {}) const;
     // Top-level windows mapped (" map") and bells rung (" bell") since the first call, in order.
     std::string MapsAndBells();
 
