@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -29,17 +28,6 @@ std::pair<unsigned long, Rect> WindowOf(const Server& server) {
             return found[0];
     ADD_FAILURE() << "not one window of the program's on " << server.Name();
     return {};
-}
-
-// How often the process's threads have slept so far (voluntary context switches).
-long Sleeps(pid_t pid) {
-    long sleeps = 0;
-    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
-        std::ifstream status(task.path() / "status");
-        for (std::string line; std::getline(status, line);)
-            if (line.starts_with("voluntary_ctxt_switches:")) sleeps += std::stol(line.substr(24));
-    }
-    return sleeps;
 }
 
 class EndToEnd : public ::testing::Test {

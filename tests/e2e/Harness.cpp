@@ -124,6 +124,17 @@ Strings AsNobody(const Strings& env, const Strings& command) {
     return line;
 }
 
+long Sleeps(pid_t pid) {
+    long sleeps = 0;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("voluntary_ctxt_switches:")) sleeps += std::stol(line.substr(24));
+    }
+    return sleeps;
+}
+
 std::string SaverBinary() {
     const char* given = std::getenv("DIGITMOSAIC_BINARY");
     return given && *given ? given : DIGITMOSAIC_BINARY;

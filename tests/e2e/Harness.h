@@ -71,7 +71,9 @@ std::string Run(const Strings& args, const Strings& env = {}, ms timeout = 10s,
 // One line on stderr that starts with the text, and status 1.
 void Refused(Child& program, const std::string& line);
 Strings AsNobody(const Strings& env, const Strings& command);  // env -i, as kNobody
-std::string SaverBinary();  // DIGITMOSAIC_BINARY when set (an installed copy), else the build's
+std::string SaverBinary();
+long Sleeps(pid_t pid);  // how often the process's threads have slept so far  // DIGITMOSAIC_BINARY
+                         // when set (an installed copy), else the build's
 
 // A server of the test's own, ended by its id with the test: Xvfb (960 x 540, black, or as the
 // options say), the X.org server on the dummy driver (outputs DUMMY0 to DUMMY15 for xrandr), or

@@ -91,6 +91,13 @@ TEST_F(InHostWindow, PreviewIsFittedInTrueColoursRedrawnKeptAcrossResizesAndEnds
         << std::hex << channels;
     LeftAlone(untouched, area, topLevels);
     EXPECT_LT(x_.LostUnderPopup({100, 60, 100, 300}), 300) << "not redrawn after a popup";
+    EXPECT_LT(x_.LostUnderPopup(area,
+                                [&] {  // wholly covered, it sleeps
+                                    const long before = Sleeps(saver->Pid());
+                                    std::this_thread::sleep_for(1s);
+                                    EXPECT_LT(Sleeps(saver->Pid()) - before, 8);
+                                }),
+              300);
     for (const Rect to : {Rect{40, 35, 860, 390}, Rect{40, 35, 860, 470}}) {
         ResizedKeepsAndFills(x_, area, to,
                              "xdotool windowsize " + Hex(preview) + " " + std::to_string(to.width) +
