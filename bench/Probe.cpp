@@ -45,25 +45,25 @@ pid_t measured = -1;  // the running program, stopped if a measurement fails
     std::exit(2);
 }
 
-// True when the row shows anything but black.
-bool RowHasColour(Display* display, int y) {
+// True when the row shows anything but the colour (0xRRGGBB).
+bool RowShowsOtherThan(Display* display, int y, unsigned long colour) {
     const int width = DisplayWidth(display, DefaultScreen(display));
     XImage* row =
         XGetImage(display, DefaultRootWindow(display), 0, y, width, 1, AllPlanes, ZPixmap);
     if (row == nullptr) {
         Fail("cannot read the screen");
     }
-    bool coloured = false;
-    for (int x = 0; x < width && !coloured; ++x) {
-        coloured = (XGetPixel(row, x, 0) & 0xFFFFFF) != 0;
+    bool other = false;
+    for (int x = 0; x < width && !other; ++x) {
+        other = (XGetPixel(row, x, 0) & 0xFFFFFF) != colour;
     }
     XDestroyImage(row);
-    return coloured;
+    return other;
 }
 
 bool FirstCellsShown(Display* display) {
-    return RowHasColour(display, 0) ||
-           RowHasColour(display, DisplayHeight(display, DefaultScreen(display)) / 2);
+    return RowShowsOtherThan(display, 0, 0) ||
+           RowShowsOtherThan(display, DisplayHeight(display, DefaultScreen(display)) / 2, 0);
 }
 
 struct Program {
@@ -103,23 +103,6 @@ double ThreadsSum(pid_t pid, const char* status) {
     return sum;
 }
 
-// True when the middle row shows anything but the covering white.
-bool MiddleRowPainted(Display* display) {
-    const int width = DisplayWidth(display, DefaultScreen(display));
-    XImage* row =
-        XGetImage(display, DefaultRootWindow(display), 0,
-                  DisplayHeight(display, DefaultScreen(display)) / 2, width, 1, AllPlanes, ZPixmap);
-    if (row == nullptr) {
-        Fail("cannot read the screen");
-    }
-    bool painted = false;
-    for (int x = 0; x < width && !painted; ++x) {
-        painted = (XGetPixel(row, x, 0) & 0xFFFFFF) != 0xFFFFFF;
-    }
-    XDestroyImage(row);
-    return painted;
-}
-
 // Covers the screen with a white override-redirect window for 3 s and notes what the program does
 // meanwhile, then how soon the picture is back once the window goes.
 void MeasureCovered(Display* display, pid_t pid, Program& program) {
@@ -141,7 +124,9 @@ void MeasureCovered(Display* display, pid_t pid, Program& program) {
     XDestroyWindow(display, cover);
     XSync(display, False);
     const auto uncovered = Clock::now();
-    while (!MiddleRowPainted(display) && Clock::now() - uncovered < std::chrono::seconds(2)) {
+    while (
+        !RowShowsOtherThan(display, DisplayHeight(display, DefaultScreen(display)) / 2, 0xFFFFFF) &&
+        Clock::now() - uncovered < std::chrono::seconds(2)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     program.uncoverMs.push_back(Millis(Clock::now() - uncovered).count());
