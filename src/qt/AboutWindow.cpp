@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <cmath>
 
+#include "geometry/PixelGrid.h"
+
 namespace digitmosaic {
 
 namespace {
@@ -17,8 +19,8 @@ constexpr const char* kNotice =
 
 // A rectangle given in twips, in this widget's pixels.
 QRect FromTwips(const QWidget& widget, int left, int top, int width, int height) {
-    const double perTwipX = widget.logicalDpiX() / 1440.0;
-    const double perTwipY = widget.logicalDpiY() / 1440.0;
+    const double perTwipX = 1 / TwipsPerPixel(widget.logicalDpiX());
+    const double perTwipY = 1 / TwipsPerPixel(widget.logicalDpiY());
     const auto x = [&](int twips) { return static_cast<int>(std::lround(twips * perTwipX)); };
     const auto y = [&](int twips) { return static_cast<int>(std::lround(twips * perTwipY)); };
     return {x(left), y(top), x(width), y(height)};

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "geometry/PixelGrid.h"
 #include "host/RandomUnit.h"
 #include "qt/AboutWindow.h"
 #include "qt/SaverWindow.h"
@@ -249,13 +250,15 @@ bool QtHost::AnotherInstanceRunning() {
 float QtHost::ScreenWidthTwips() {
     StartGui();
     const QScreen* screen = QGuiApplication::primaryScreen();
-    return static_cast<float>(screen->geometry().width() * 1440.0 / screen->logicalDotsPerInchX());
+    return static_cast<float>(screen->geometry().width() *
+                              TwipsPerPixel(screen->logicalDotsPerInchX()));
 }
 
 float QtHost::ScreenHeightTwips() {
     StartGui();
     const QScreen* screen = QGuiApplication::primaryScreen();
-    return static_cast<float>(screen->geometry().height() * 1440.0 / screen->logicalDotsPerInchY());
+    return static_cast<float>(screen->geometry().height() *
+                              TwipsPerPixel(screen->logicalDotsPerInchY()));
 }
 
 void QtHost::SetCursorPos(std::int32_t x, std::int32_t y) {
