@@ -71,11 +71,11 @@ bool DescriptorsFree(int needed) {
 }
 
 // Whether every screen of the X display paints in true colour, as the saver's windows are made.
-bool ScreensInColour(xcb_connection_t* connection) {
+bool ScreensInColor(xcb_connection_t* connection) {
     for (auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection)); roots.rem;
          xcb_screen_next(&roots)) {
-        if (!XcbCanvas::TrueColourVisual(connection, roots.data->root_visual,
-                                         roots.data->root_depth)) {
+        if (!XcbCanvas::TrueColorVisual(connection, roots.data->root_visual,
+                                        roots.data->root_depth)) {
             return false;
         }
     }
@@ -310,7 +310,7 @@ void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
         ListSurfaces();
     } else {
         if (xcb_connection_t* connection = ToolkitXConnection();
-            connection && !ScreensInColour(connection)) {
+            connection && !ScreensInColor(connection)) {
             Fail(
                 "the display cannot show colours (it has no true-colour visual of 15 bits or "
                 "more)");

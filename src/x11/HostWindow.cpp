@@ -85,7 +85,7 @@ HostWindow::HostWindow(SaverWindowEvents& events, xcb_connection_t* connection, 
         Refuse(source, id, "names no window");
     }
     const xcb_visualtype_t* visual =
-        XcbCanvas::TrueColourVisual(connection, attributes->visual, geometry->depth);
+        XcbCanvas::TrueColorVisual(connection, attributes->visual, geometry->depth);
     if (attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT || !visual) {
         Refuse(source, id, "is not a colour window");
     }

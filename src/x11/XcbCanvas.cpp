@@ -24,8 +24,8 @@ const xcb_visualtype_t* FindVisual(xcb_connection_t* connection, xcb_visualid_t 
 
 }  // namespace
 
-const xcb_visualtype_t* XcbCanvas::TrueColourVisual(xcb_connection_t* connection,
-                                                    xcb_visualid_t visual, std::uint8_t depth) {
+const xcb_visualtype_t* XcbCanvas::TrueColorVisual(xcb_connection_t* connection,
+                                                   xcb_visualid_t visual, std::uint8_t depth) {
     const xcb_visualtype_t* type = FindVisual(connection, visual);
     const bool usable = type && type->_class == XCB_VISUAL_CLASS_TRUE_COLOR && depth >= 15 &&
                         type->red_mask && type->green_mask && type->blue_mask;
@@ -100,36 +100,36 @@ void XcbCanvas::Fill(const PendingBoxes& boxes) {
     if (pixmap_ == 0) {
         return;
     }
-    constexpr std::size_t kMostColours = 16;
+    constexpr std::size_t kMostBatches = 16;
     for (const PendingBoxes::Fill& fill : boxes.Fills()) {
-        std::size_t colour = 0;
-        while (colour < used_ && colours_[colour].pixel != fill.pixel) {
-            ++colour;
+        std::size_t batch = 0;
+        while (batch < used_ && batches_[batch].pixel != fill.pixel) {
+            ++batch;
         }
-        if (colour == used_) {
-            if (used_ == kMostColours) {
-                SendColours();
-                colour = 0;
+        if (batch == used_) {
+            if (used_ == kMostBatches) {
+                SendBatches();
+                batch = 0;
             }
-            if (colour == colours_.size()) {
-                colours_.emplace_back();
+            if (batch == batches_.size()) {
+                batches_.emplace_back();
             }
-            colours_[colour].pixel = fill.pixel;
-            colours_[colour].rectangles.clear();
-            used_ = colour + 1;
+            batches_[batch].pixel = fill.pixel;
+            batches_[batch].rectangles.clear();
+            used_ = batch + 1;
         }
         const Strip& s = fill.strip;
-        colours_[colour].rectangles.push_back({static_cast<std::int16_t>(s.left),
-                                               static_cast<std::int16_t>(s.top),
-                                               static_cast<std::uint16_t>(s.right - s.left),
-                                               static_cast<std::uint16_t>(s.bottom - s.top)});
+        batches_[batch].rectangles.push_back({static_cast<std::int16_t>(s.left),
+                                              static_cast<std::int16_t>(s.top),
+                                              static_cast<std::uint16_t>(s.right - s.left),
+                                              static_cast<std::uint16_t>(s.bottom - s.top)});
     }
-    SendColours();
+    SendBatches();
 }
 
-void XcbCanvas::SendColours() {
-    for (std::size_t colour = 0; colour < used_; ++colour) {
-        FillRectangles(ServerPixelOf(colours_[colour].pixel), colours_[colour].rectangles);
+void XcbCanvas::SendBatches() {
+    for (std::size_t batch = 0; batch < used_; ++batch) {
+        FillRectangles(ServerPixelOf(batches_[batch].pixel), batches_[batch].rectangles);
     }
     used_ = 0;
 }

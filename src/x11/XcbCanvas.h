@@ -16,7 +16,7 @@ namespace digitmosaic {
 
 class XcbCanvas {
   public:
-    // For a window of the given depth and of a visual that TrueColourVisual accepted.
+    // For a window of the given depth and of a visual that TrueColorVisual accepted.
     XcbCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth,
               const xcb_visualtype_t& visual);
     ~XcbCanvas();
@@ -24,8 +24,8 @@ class XcbCanvas {
     XcbCanvas& operator=(const XcbCanvas&) = delete;
 
     // The visual's description when a window of it and of this depth can be painted, else null.
-    static const xcb_visualtype_t* TrueColourVisual(xcb_connection_t* connection,
-                                                    xcb_visualid_t visual, std::uint8_t depth);
+    static const xcb_visualtype_t* TrueColorVisual(xcb_connection_t* connection,
+                                                   xcb_visualid_t visual, std::uint8_t depth);
 
     // Sizes the pixmap, keeping the earlier pictures where they were and black elsewhere.
     void Resize(int width, int height);
@@ -53,13 +53,13 @@ class XcbCanvas {
     static Channel ChannelOf(std::uint32_t mask);
     // The boxes of a frame gathered by colour, a request for each: a handful of colours per
     // frame in digit pictures, up to one per box in average pictures.
-    struct Colour {
+    struct ColorBatch {
         Pixel pixel;
         std::vector<xcb_rectangle_t> rectangles;
     };
-    void SendColours();
-    std::vector<Colour> colours_;  // kept from frame to frame, so that nothing is allocated
-    std::size_t used_ = 0;         // colours of this frame so far
+    void SendBatches();
+    std::vector<ColorBatch> batches_;  // kept from frame to frame, so that nothing is allocated
+    std::size_t used_ = 0;             // colours of this frame so far
 };
 
 }  // namespace digitmosaic
