@@ -28,6 +28,7 @@
 #include "system/Watchdog.h"
 #include "x11/HostWindow.h"
 #include "x11/XcbCanvas.h"
+#include "x11/XcbReply.h"
 
 namespace digitmosaic {
 
@@ -352,12 +353,10 @@ void QtHost::WatchVisibility(const SaverWindow& window) {
     // Added to what the toolkit selected there: the server then says when other windows cover
     // all of it, which the toolkit does not follow.
     const auto id = static_cast<xcb_window_t>(window.winId());
-    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
-        connection, xcb_get_window_attributes(connection, id), nullptr);
-    if (attributes) {
+    if (const auto attributes = TakeReply(xcb_get_window_attributes_reply(
+            connection, xcb_get_window_attributes(connection, id), nullptr))) {
         const std::uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
         xcb_change_window_attributes(connection, id, XCB_CW_EVENT_MASK, &mask);
-        std::free(attributes);
     }
 }
 

@@ -13,23 +13,18 @@ namespace digitmosaic {
 
 namespace {
 
-std::string Variable(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
 void Set(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 
 // The toolkit looks in its runtime directory at start-up and creates one under TMPDIR when
 // XDG_RUNTIME_DIR does not name a private directory. Point it at one that exists; failing that, at
 // a TMPDIR where no directory can be made.
 void ProvideRuntimeDirectory() {
-    const std::string given = Variable("XDG_RUNTIME_DIR");
+    const std::string given = EnvironmentValue("XDG_RUNTIME_DIR");
     if (IsPrivateDirectory(given)) {
         return;
     }
     // A Wayland display named relative to the runtime directory keeps its full path.
-    const std::string wayland = Variable("WAYLAND_DISPLAY");
+    const std::string wayland = EnvironmentValue("WAYLAND_DISPLAY");
     if (!wayland.empty() && wayland.front() != '/') {
         if (given.empty()) {
             unsetenv("WAYLAND_DISPLAY");  // cannot be found anyway
@@ -38,7 +33,7 @@ void ProvideRuntimeDirectory() {
         }
     }
     for (const std::string& candidate :
-         {"/run/user/" + std::to_string(geteuid()), Variable("HOME")}) {
+         {"/run/user/" + std::to_string(geteuid()), EnvironmentValue("HOME")}) {
         if (IsPrivateDirectory(candidate)) {
             Set("XDG_RUNTIME_DIR", candidate);
             return;

@@ -10,11 +10,6 @@ namespace digitmosaic {
 
 namespace {
 
-std::string Variable(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
 // "host:display.screen" without its screen, and "unix:1" as ":1": the same server either way.
 std::string ServerOf(std::string display) {
     if (display.rfind("unix:", 0) == 0) {
@@ -64,7 +59,8 @@ HostWindowRequest HostWindowFrom(const HostArguments& arguments) {
     if (arguments.windowId) {
         request.source = "--window-id";
         request.text = *arguments.windowId;
-    } else if (const std::string variable = Variable("XSCREENSAVER_WINDOW"); !variable.empty()) {
+    } else if (const std::string variable = EnvironmentValue("XSCREENSAVER_WINDOW");
+               !variable.empty()) {
         request.source = "XSCREENSAVER_WINDOW";
         request.text = variable;
     }
@@ -75,13 +71,19 @@ HostWindowRequest HostWindowFrom(const HostArguments& arguments) {
 }
 
 std::string InstanceScope(const HostWindowRequest& hostWindow) {
-    std::string scope = ServerOf(Variable("DISPLAY")) + "," + Variable("WAYLAND_DISPLAY");
+    std::string scope =
+        ServerOf(EnvironmentValue("DISPLAY")) + "," + EnvironmentValue("WAYLAND_DISPLAY");
     if (hostWindow.id) {
         scope += ",window" + std::to_string(*hostWindow.id);
     } else if (hostWindow.root && !hostWindow.Given()) {
         scope += ",root";
     }
     return scope;
+}
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
 }
 
 bool IsPrivateDirectory(const std::string& path) {
@@ -92,10 +94,11 @@ bool IsPrivateDirectory(const std::string& path) {
 }
 
 std::string MissingDisplay() {
-    const std::string wayland = Variable("WAYLAND_DISPLAY");
-    const bool waylandFound =
-        !wayland.empty() && (wayland.front() == '/' || !Variable("XDG_RUNTIME_DIR").empty());
-    if (!Variable("DISPLAY").empty() || waylandFound || !Variable("QT_QPA_PLATFORM").empty()) {
+    const std::string wayland = EnvironmentValue("WAYLAND_DISPLAY");
+    const bool waylandFound = !wayland.empty() && (wayland.front() == '/' ||
+                                                   !EnvironmentValue("XDG_RUNTIME_DIR").empty());
+    if (!EnvironmentValue("DISPLAY").empty() || waylandFound ||
+        !EnvironmentValue("QT_QPA_PLATFORM").empty()) {
         return {};
     }
     if (!wayland.empty()) {

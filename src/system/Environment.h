@@ -1,6 +1,5 @@
 // What the process environment tells the host: which display the saver runs on, and whether a
-// screen-saver host (XScreenSaver, MATE) handed it a window to paint in; and the environment the
-// toolkit is started in, with its optional services switched off.
+// screen-saver host (XScreenSaver, MATE) handed it a window to paint in. It only reads.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +34,9 @@ std::string InstanceScope(const HostWindowRequest& hostWindow);
 // that can be found (an absolute WAYLAND_DISPLAY, or one in XDG_RUNTIME_DIR), or a platform named
 // by QT_QPA_PLATFORM.
 std::string MissingDisplay();
+
+// The variable's value, empty when it is not set.
+std::string EnvironmentValue(const char* name);
 
 // A directory of this user's alone (mode 0700, not a link).
 bool IsPrivateDirectory(const std::string& path);

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "x11/XcbReply.h"
+
 namespace digitmosaic {
 
 namespace {
@@ -27,11 +29,6 @@ std::string Digest(const std::string& text) {
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
     return hex;
-}
-
-template <typename Reply>
-std::unique_ptr<Reply, decltype(&std::free)> Take(Reply* reply) {
-    return {reply, &std::free};
 }
 
 }  // namespace
@@ -61,7 +58,7 @@ bool InstanceLock::AnotherInstanceRunning(xcb_connection_t* display) {
 }
 
 bool InstanceLock::ClaimSelection(xcb_connection_t* display) {
-    const auto atom = Take(xcb_intern_atom_reply(
+    const auto atom = TakeReply(xcb_intern_atom_reply(
         display,
         xcb_intern_atom(display, 0, static_cast<std::uint16_t>(selection_.size()),
                         selection_.data()),
@@ -78,13 +75,13 @@ bool InstanceLock::ClaimSelection(xcb_connection_t* display) {
     // Asking for the owner and taking the selection are one step for the server: no other
     // client runs in between.
     xcb_grab_server(display);
-    const auto before = Take(xcb_get_selection_owner_reply(
+    const auto before = TakeReply(xcb_get_selection_owner_reply(
         display, xcb_get_selection_owner(display, atom->atom), nullptr));
     if (before && before->owner == XCB_NONE) {
         xcb_set_selection_owner(display, window, atom->atom, XCB_CURRENT_TIME);
     }
     xcb_ungrab_server(display);
-    const auto after = Take(xcb_get_selection_owner_reply(
+    const auto after = TakeReply(xcb_get_selection_owner_reply(
         display, xcb_get_selection_owner(display, atom->atom), nullptr));
     if (after && after->owner == window) {
         held_ = true;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "system/Failure.h"
+#include "x11/XcbReply.h"
 
 namespace digitmosaic {
 
@@ -16,11 +17,6 @@ namespace {
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(id));
     Fail(source + " " + hex + " " + why);
-}
-
-template <typename Reply>
-std::unique_ptr<Reply, decltype(&std::free)> Take(Reply* reply) {
-    return {reply, &std::free};
 }
 
 }  // namespace
@@ -38,17 +34,17 @@ std::uint32_t HostWindow::DesktopRoot(xcb_connection_t* connection) {
     }
     const xcb_window_t root = screens.data->root;
     static constexpr char kVirtualRoot[] = "__SWM_VROOT";
-    const auto atom = Take(xcb_intern_atom_reply(
+    const auto atom = TakeReply(xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 1, sizeof kVirtualRoot - 1, kVirtualRoot),
         nullptr));
     const auto tree =
-        Take(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
+        TakeReply(xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr));
     if (!atom || atom->atom == XCB_ATOM_NONE || !tree) {
         return root;
     }
     const xcb_window_t* children = xcb_query_tree_children(tree.get());
     for (int i = 0; i < xcb_query_tree_children_length(tree.get()); ++i) {
-        const auto property = Take(xcb_get_property_reply(
+        const auto property = TakeReply(xcb_get_property_reply(
             connection,
             xcb_get_property(connection, 0, children[i], atom->atom, XCB_ATOM_WINDOW, 0, 1),
             nullptr));
@@ -65,18 +61,18 @@ HostWindow::HostWindow(SaverWindowEvents& events, xcb_connection_t* connection, 
     : events_(events), id_(id) {
     // Structure news (size, mapping, destruction), exposures and visibility; no input of any kind.
     // What this connection watched there already stays (the toolkit watches the root's properties).
-    const auto watched = Take(xcb_get_window_attributes_reply(
+    const auto watched = TakeReply(xcb_get_window_attributes_reply(
         connection, xcb_get_window_attributes(connection, id), nullptr));
     const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE |
                                XCB_EVENT_MASK_VISIBILITY_CHANGE |
                                (watched ? watched->your_event_mask : 0);
     const auto selected =
         xcb_change_window_attributes_checked(connection, id, XCB_CW_EVENT_MASK, &mask);
-    const auto attributes = Take(xcb_get_window_attributes_reply(
+    const auto attributes = TakeReply(xcb_get_window_attributes_reply(
         connection, xcb_get_window_attributes(connection, id), nullptr));
     // Asked after selecting, so a window destroyed in between is not missed.
     const auto geometry =
-        Take(xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr));
+        TakeReply(xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr));
     if (xcb_generic_error_t* error = xcb_request_check(connection, selected)) {
         std::free(error);
         Refuse(source, id, "names no window");
