@@ -60,10 +60,6 @@ AboutWindow::AboutWindow(AboutWindowEvents& events)
     FitFont(*Label1);
 }
 
-}  // namespace digitmosaic
-
-namespace digitmosaic {
-
 void AboutWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
         close();

@@ -33,7 +33,6 @@ void OnExit() {
 }  // namespace
 
 void QuietMessages(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
-    QString& cause = firstComplaint;
     // The Wayland client ends the process straight after this warning, past any exit hook.
     if (!onPurpose && text.startsWith(QLatin1String("The Wayland connection"))) {
         Fail("lost the connection to the display");
@@ -44,12 +43,13 @@ void QuietMessages(QtMsgType type, const QMessageLogContext& /*context*/, const 
         Fail("out of memory: the toolkit could not start a thread");
     }
     if (type != QtFatalMsg) {
-        if (cause.isEmpty()) {
-            cause = text;
+        if (firstComplaint.isEmpty()) {
+            firstComplaint = text;
         }
         return;
     }
-    FailWithoutDisplay(Quoted((cause.isEmpty() ? text : cause).toStdString(), 120));
+    FailWithoutDisplay(
+        Quoted((firstComplaint.isEmpty() ? text : firstComplaint).toStdString(), 120));
 }
 
 void ReportUnplannedExits(xcb_connection_t* display) {
