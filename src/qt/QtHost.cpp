@@ -174,14 +174,7 @@ void QtHost::PumpEvents() {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         return;
     }
-    // Pumps keep a steady beat of one a refresh: a pump that returns a little late does not push
-    // back the ones after it. One that falls a whole refresh behind starts the beat afresh.
-    const auto now = Clock::now();
-    if (now - nextPump_ > refreshInterval_) {
-        nextPump_ = now;
-    }
-    nextPump_ += refreshInterval_;
-    WaitForEvents(nextPump_);
+    WaitForEvents(beat_.Next(Clock::now()));
 }
 
 bool QtHost::Seen() const {
@@ -201,7 +194,7 @@ void QtHost::SleepWhileUnseen() {
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     wake_->stop();
-    nextPump_ = Clock::now();  // the beat starts afresh
+    beat_.Restart(Clock::now());
 }
 
 void QtHost::WaitForEvents(Clock::time_point deadline, const std::function<bool()>& done) {
@@ -436,7 +429,7 @@ void QtHost::ShowWindow(SaverWindowEvents& /*window*/) {
             shown.window->requestActivate();  // keys go to the window under the parked pointer
         }
     }
-    refreshInterval_ = RefreshInterval(QGuiApplication::primaryScreen());
+    beat_.SetInterval(RefreshInterval(QGuiApplication::primaryScreen()));
 }
 
 void QtHost::UnloadWindow(SaverWindowEvents& /*window*/) {

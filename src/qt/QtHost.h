@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "host/Beat.h"
 #include "host/HostServices.h"
 #include "system/Environment.h"
 #include "system/InstanceLock.h"
@@ -118,9 +119,7 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     bool guiStarted_ = false;
     bool saverShown_ = false;
     bool unloadingSaver_ = false;
-    Clock::time_point nextPump_{};  // when the next paced pump returns
-    Clock::duration refreshInterval_ =
-        RefreshInterval(nullptr);  // of the saver's screen, once shown
+    Beat beat_;  // of the paced pumps, at the refresh of the saver's screen once shown
 };
 
 }  // namespace digitmosaic

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "host/Beat.h"
 #include "system/Environment.h"
 #include "system/Failure.h"
 #include "system/InstanceLock.h"
@@ -137,6 +138,21 @@ TEST(InstanceLock, TheRuntimeDirectoryLockHoldsInAPrivateDirectoryAndGoesWithIts
             << mode << " " << owner;
     }
     rmdir(dir);
+}
+
+// Pumps keep the beat: one a little late does not push back the ones after it; one a whole
+// refresh behind starts the beat afresh from itself.
+TEST(Beat, ALatePumpKeepsTheBeatAndOnlyAWholeRefreshBehindRestartsIt) {
+    using std::chrono::milliseconds;
+    Beat beat;
+    beat.SetInterval(milliseconds(10));
+    const Beat::Clock::time_point start;
+    beat.Restart(start);
+    std::string due;
+    for (const int at : {0, 12, 25, 45, 57})
+        due +=
+            std::to_string((beat.Next(start + milliseconds(at)) - start) / milliseconds(1)) + ' ';
+    EXPECT_EQ(due, "10 20 30 55 65 ");
 }
 
 }  // namespace
