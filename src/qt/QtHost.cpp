@@ -186,13 +186,21 @@ void QtHost::SleepWhileUnseen() {
     if (Seen()) {
         return;
     }
-    // Nothing is painted or presented; the only wake without an event is the watchdog's beat,
-    // once a second. Input still reaches the handlers at once.
+    // Nothing is painted or presented, and input still reaches the handlers at once. On X11
+    // nothing wakes the process but an event, and the watchdog rests meanwhile: every event
+    // beats it before it is handled (see nativeEventFilter), so a handler that hangs is still
+    // caught. Elsewhere the watchdog's beat wakes the loop once a second.
+    const bool x11 = ToolkitXConnection() != nullptr;
     while (!Seen()) {
         WatchdogBeat();
-        wake_->start(1000);
+        if (x11) {
+            WatchdogRest();
+        } else {
+            wake_->start(1000);
+        }
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
+    WatchdogBeat();
     wake_->stop();
     beat_.Restart(Clock::now());
 }
@@ -373,6 +381,7 @@ bool QtHost::nativeEventFilter(const QByteArray& type, void* message, qintptr* /
     if (type != "xcb_generic_event_t") {
         return false;
     }
+    WatchdogBeat();  // ends a rest: the handling is watched
     const auto& event = *static_cast<const xcb_generic_event_t*>(message);
     if (hostWindow_ && hostWindow_->Handle(event)) {
         return true;

@@ -1,4 +1,5 @@
-// The watchdog thread: a small stack, one wake a second, nothing shared but one counter.
+// The watchdog thread: a small stack, one wake a second unless resting, nothing shared but a
+// counter and a flag.
 #include "system/Watchdog.h"
 
 #include <pthread.h>
@@ -16,6 +17,7 @@ namespace digitmosaic {
 namespace {
 
 std::atomic<std::uint64_t> beats{0};
+std::atomic<bool> resting{false};
 std::atomic<bool> started{false};
 
 void* Watch(void* patience) {
@@ -23,10 +25,16 @@ void* Watch(void* patience) {
     const auto limit = reinterpret_cast<std::intptr_t>(patience);
     std::uint64_t seen = beats.load(std::memory_order_relaxed);
     for (std::intptr_t silent = 0;;) {
+        resting.wait(true);
         timespec second{1, 0};
         while (nanosleep(&second, &second) != 0) {
         }
         const std::uint64_t now = beats.load(std::memory_order_relaxed);
+        if (resting.load()) {  // a rest began meanwhile: counting starts afresh after it
+            silent = 0;
+            seen = now;
+            continue;
+        }
         silent = now == seen ? silent + 1 : 0;
         seen = now;
         if (silent >= limit) {
@@ -38,7 +46,15 @@ void* Watch(void* patience) {
 
 }  // namespace
 
-void WatchdogBeat() { beats.fetch_add(1, std::memory_order_relaxed); }
+void WatchdogBeat() {
+    beats.fetch_add(1, std::memory_order_relaxed);
+    if (resting.load(std::memory_order_relaxed)) {
+        resting.store(false);
+        resting.notify_one();
+    }
+}
+
+void WatchdogRest() { resting.store(true); }
 
 bool StartWatchdog(int patience) {
     if (started.exchange(true)) {
