@@ -38,7 +38,9 @@ saver=$(cd "$(dirname "$build/bin/digitmosaic")" && pwd)/digitmosaic
 work=$(mktemp -d) runtime=$(mktemp -d)
 started=()
 finish() {
-    for pid in "${started[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+    for pid in "${started[@]}"; do
+        if kill "$pid" 2>/dev/null; then wait "$pid" 2>/dev/null || true; fi
+    done
     rm -rf "$work" "$runtime"
 }
 trap finish EXIT
@@ -69,7 +71,7 @@ measure() {
         'BEGIN { printf "%.3f %.3f %.1f", c / t / 1e7, s / t / 1e7, w / t }'
 }
 
-for run in $(seq "$runs"); do
+for _ in $(seq "$runs"); do
     env -i XDG_RUNTIME_DIR="$runtime" XDG_SESSION_TYPE=wayland WAYLAND_DISPLAY="$work/wayland-1" \
         "$saver" /s >/dev/null 2>&1 &
     pid=$!
