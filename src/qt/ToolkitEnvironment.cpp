@@ -51,6 +51,10 @@ void PrepareToolkitEnvironment() {
     Set("QT_IM_MODULE", "compose");
     Set("QT_XCB_GL_INTEGRATION", "none");
     unsetenv("QT_QPA_PLATFORMTHEME");
+    // On Wayland the toolkit takes a window for hidden once the compositor has sent no frame
+    // callback for a while (100 ms by default; never when this is 0), which is how the saver
+    // learns that nobody can see it, an output powered off or another workspace shown.
+    unsetenv("QT_WAYLAND_FRAME_CALLBACK_TIMEOUT");
     QGuiApplication::setDesktopSettingsAware(false);  // only the built-in theme
     ProvideRuntimeDirectory();
 }

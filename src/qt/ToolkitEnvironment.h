@@ -9,6 +9,7 @@ namespace digitmosaic {
 // the global menu all go through it), no input-method daemon, no OpenGL (drivers keep caches on
 // disk), no platform-theme plugins (they load whole desktop toolkits), and a runtime directory that
 // exists, so that the toolkit makes none. Nothing on screen changes: the saver uses none of these.
+// On Wayland the toolkit keeps its own timeout for a compositor that stops sending frame callbacks.
 void PrepareToolkitEnvironment();
 
 }  // namespace digitmosaic

@@ -318,16 +318,27 @@ TEST(OnSeveralMonitors, EveryMonitorIsCoveredAndFollowedAsMonitorsComeChangeAndG
     EXPECT_EQ(saver->Wait(0ms), "running") << saver->Errors();
 }
 
-// Headless sway with two outputs: each is covered, over the desktop, and a key typed with wtype
-// (after giving the saver time to bind the virtual keyboard it adds) ends the saver silently.
-TEST(OnWayland, EveryOutputShowsThePictureFullScreenAndAKeyEndsTheSaverSilently) {
+// Headless sway with two outputs: each is covered, over the desktop; hidden, the saver sleeps, and
+// shown again it paints on; a key typed with wtype (after giving the saver time to bind the virtual
+// keyboard it adds) ends the saver silently.
+TEST(OnWayland, EveryOutputShowsThePictureFullScreenSleepsHiddenAndAKeyEndsTheSaverSilently) {
     const std::vector<Rect> outputs{kScreen, {960, 0, 640, 480}};
     Server sway(Server::kSway, {}, outputs);
     ASSERT_TRUE(sway.Up());
     const Image desktop[] = {sway.Shot(outputs[0]), sway.Shot(outputs[1])};
-    auto saver = sway.Start({"/s"});
+    auto saver = sway.Start({"/s"}, {"QT_WAYLAND_FRAME_CALLBACK_TIMEOUT=0"});  // never hidden
     for (int i : {0, 1})
         EXPECT_TRUE(Shows(sway, outputs[i], 8s, true, desktop[i])) << i << saver->Errors();
+    // Headless sway cannot power its outputs off; showing other workspaces on them stops the
+    // saver's frame callbacks the same way. It sleeps, then paints again when shown.
+    const std::string swaymsg = "SWAYSOCK=$(echo ${WAYLAND_DISPLAY%/*}/sway-ipc.*) swaymsg ";
+    sway.Sh(swaymsg + "focus output HEADLESS-1, workspace 8, focus output HEADLESS-2, workspace 9");
+    std::this_thread::sleep_for(500ms);
+    const long before = Sleeps(saver->Pid());
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(Sleeps(saver->Pid()) - before, 8);
+    sway.Sh(swaymsg + "workspace 1, workspace 2");
+    EXPECT_NE(sway.Shot(kScreen).pixels, sway.Shot(kScreen).pixels) << "not painting again";
     sway.Sh("wtype -s 300 a");
     EXPECT_EQ(saver->Wait(2s), "exit 0");
     EXPECT_EQ(saver->Errors(), "");
