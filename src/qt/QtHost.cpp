@@ -186,22 +186,16 @@ void QtHost::SleepWhileUnseen() {
     if (Seen()) {
         return;
     }
-    // Nothing is painted or presented, and input still reaches the handlers at once. On X11
-    // nothing wakes the process but an event, and the watchdog rests meanwhile: every event
-    // beats it before it is handled (see nativeEventFilter), so a handler that hangs is still
-    // caught. Elsewhere the watchdog's beat wakes the loop once a second.
-    const bool x11 = ToolkitXConnection() != nullptr;
+    // Nothing is painted or presented, and input still reaches the handlers at once. Nothing
+    // wakes the process but an event, and the watchdog rests meanwhile: every event beats it
+    // before it is handled (see nativeEventFilter and SaverWindow::event), so a handler that
+    // hangs is still caught.
     while (!Seen()) {
         WatchdogBeat();
-        if (x11) {
-            WatchdogRest();
-        } else {
-            wake_->start(1000);
-        }
+        WatchdogRest();
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     WatchdogBeat();
-    wake_->stop();
     beat_.Restart(Clock::now());
 }
 

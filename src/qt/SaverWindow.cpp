@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <cmath>
 
+#include "system/Watchdog.h"
+
 namespace digitmosaic {
 
 namespace {
@@ -158,6 +160,7 @@ QImage SaverWindow::Picture() {
 }
 
 bool SaverWindow::event(QEvent* event) {
+    WatchdogBeat();  // ends a rest: the handling is watched
     // The toolkit would tell the accessibility bridge of a focus change, and would start the bridge
     // and its session-bus connection for it (a thread that the window waits for). A saver has
     // nothing for assistive technology to read: its focus changes stop here.
