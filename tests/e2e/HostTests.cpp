@@ -335,7 +335,7 @@ TEST(OnWayland, EveryOutputShowsThePictureFullScreenSleepsHiddenAndAKeyEndsTheSa
     sway.Sh(swaymsg + "focus output HEADLESS-1, workspace 8, focus output HEADLESS-2, workspace 9");
     std::this_thread::sleep_for(500ms);
     const long before = Sleeps(saver->Pid());
-    std::this_thread::sleep_for(1s);
+    std::this_thread::sleep_for(2s);
     EXPECT_LE(Sleeps(saver->Pid()) - before, 1) << "woken while hidden";
     sway.Sh(swaymsg + "workspace 1, workspace 2");
     EXPECT_NE(sway.Shot(kScreen).pixels, sway.Shot(kScreen).pixels) << "not painting again";
