@@ -21,7 +21,9 @@
 //
 //   PumpEvents: the host presents the boxes drawn since the last pump on every surface (the
 //   saver's windows, or a host's window), waits for the next refresh while delivering input,
-//   and raises the handlers from inside the call:
+//   and raises the handlers from inside the call. While no surface can be seen it neither
+//   presents nor returns: it sleeps until an event comes, and only then goes on painting.
+//   Whatever it delivers can end the program:
 //     key, click, button, third move ──> Form_KeyDown / Form_Click / ... ──> UnloadWindow(form1)
 //       ──> Form_Unload (re-entered through the host) ──> EndProgram
 //   EndProgram never returns: the host hides what it shows and ends the process at once.
