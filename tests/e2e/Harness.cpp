@@ -30,10 +30,6 @@ std::string ToString(const Rect& r) {
            "+" + std::to_string(r.y);
 }
 
-std::size_t Image::Colours() const {
-    return std::unordered_set<std::uint32_t>(pixels.begin(), pixels.end()).size();
-}
-
 TempDir::TempDir(uid_t user, unsigned mode) : owner(user) {
     char name[] = "/tmp/digitmosaic-e2e-XXXXXX";
     path = mkdtemp(name) ? name : "";
@@ -62,9 +58,9 @@ Child::Child(const Strings& args, const Strings& env, int passFdAs3) {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (out_ && err_) posix_spawn_file_actions_adddup2(&actions, fileno(out_), 1);
-    if (out_ && err_) posix_spawn_file_actions_adddup2(&actions, fileno(err_), 2);
-    if (passFdAs3 >= 0) posix_spawn_file_actions_adddup2(&actions, passFdAs3, 3);
+    for (const auto& [from, to] :
+         {std::pair(out_ ? fileno(out_) : -1, 1), {err_ ? fileno(err_) : -1, 2}, {passFdAs3, 3}})
+        if (from >= 0) posix_spawn_file_actions_adddup2(&actions, from, to);
     if (!out_ || !err_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ))
         pid_ = -1, ADD_FAILURE() << "cannot start " << args.front();
     posix_spawn_file_actions_destroy(&actions);
@@ -144,7 +140,7 @@ Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outpu
     : kind_(kind), dir_(kind == kSway ? kNobody : 0) {
     const auto end = Clock::now() + 10s;
     if (kind == kSway) {
-        std::string config = "xwayland disable\n";
+        std::string config = "xwayland disable\n", outputsMade = "true";
         int width = 0, height = 0;
         for (std::size_t i = 0; i < outputs.size(); ++i) {
             const Rect& o = outputs[i];
@@ -152,18 +148,16 @@ Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outpu
                       std::to_string(o.width) + "x" + std::to_string(o.height) + " position " +
                       std::to_string(o.x) + " " + std::to_string(o.y) + "\n";
             width = std::max(width, o.x + o.width), height = std::max(height, o.y + o.height);
+            if (i) outputsMade += "; swaymsg create_output";  // it starts with one output
         }
         process_ = std::make_unique<Child>(
             AsNobody({"HOME=" + dir_.path, "XDG_RUNTIME_DIR=" + dir_.path, "WLR_BACKENDS=headless",
                       "WLR_RENDERER=pixman", "PATH=/usr/bin:/bin"},
                      {"sway", "-c", dir_.Write("config", config)}));
         name_ = dir_.path + "/wayland-1";
-        // It starts with one output and makes the others on request; up once grim sees them all.
-        Sh("until [ -S " + name_ + " ] && ls " + dir_.path + "/sway-ipc.* ; do sleep 0.02; done;" +
-               "for i in $(seq 2 " + std::to_string(outputs.size()) + "); do SWAYSOCK=$(echo " +
-               dir_.path + "/sway-ipc.*) swaymsg create_output; done",
-           false, 10s);
-        for (Image shot; Up() && (shot.width != width || shot.height != height);)
+        Sh("until [ -S " + name_ + " ] && ls " + dir_.path + "/sway-ipc.*; do sleep 0.02; done;" +
+           "export SWAYSOCK=$(echo " + dir_.path + "/sway-ipc.*); " + outputsMade);
+        for (Image shot; Up() && (shot.width != width || shot.height != height);)  // all made
             if (shot = Shot(); Clock::now() >= end) name_.clear();
         if (!Up()) ADD_FAILURE() << "sway did not come up: " << process_->Errors();
         return;
@@ -188,24 +182,15 @@ void Server::Kill() {
     process_.reset();  // by its process id
 }
 
-Strings Server::Env() const {
-    Strings env{"-u",
-                "DISPLAY",
-                "-u",
-                "WAYLAND_DISPLAY",
-                "-u",
-                "QT_QPA_PLATFORM",
-                "-u",
-                "XSCREENSAVER_WINDOW",
-                "XDG_RUNTIME_DIR=" + runtime_.path};
-    if (kind_ == kSway) env.push_back("XDG_SESSION_TYPE=wayland");
-    env.push_back((kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_);
-    return env;
-}
-
 std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env,
                                      const std::string& shell, int passFdAs3) const {
-    Strings all = Env(), line{"sh", "-c", shell + " \"$0\" \"$@\"", SaverBinary()};
+    Strings all{"XDG_RUNTIME_DIR=" + runtime_.path},
+        line{"sh", "-c", shell + " \"$0\" \"$@\"", SaverBinary()};
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XSCREENSAVER_WINDOW"})
+        all.insert(all.begin(), {"-u", name});
+    if (kind_ == kSway) all.push_back("XDG_SESSION_TYPE=wayland");
+    all.push_back((kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_);
     all.insert(all.end(), env.begin(), env.end());
     line.insert(line.end(), args.begin(), args.end());
     return std::make_unique<Child>(line, all, passFdAs3);
@@ -220,20 +205,17 @@ std::string Server::Sh(const std::string& line, bool quiet, ms timeout) const {
 Image Server::Shot(Rect a) const {
     Image image;
     if (kind_ == kSway) {
-        const std::string at = std::to_string(a.x) + "," + std::to_string(a.y) + " ";
-        const std::string ppm = Sh("grim -t ppm " +
-                                       (a.width ? "-g '" + at + std::to_string(a.width) + "x" +
-                                                      std::to_string(a.height) + "' "
-                                                : "") +
-                                       "-",
-                                   true, 5s);
-        std::istringstream header(ppm);  // "P6\n<width> <height>\n255\n", then RGB bytes
-        std::string magic;
-        int maximum = 0;
-        header >> magic >> image.width >> image.height >> maximum;
-        const std::size_t start = std::size_t(header.tellg()) + 1;
-        if (!header || ppm.size() != start + std::size_t(3 * image.width * image.height)) return {};
-        for (std::size_t i = start; i < ppm.size(); i += 3)
+        const std::string ppm =  // "P6\n<width> <height>\n255\n", then RGB bytes
+            Sh("grim -t ppm " +
+                   (a.width ? "-g '" + std::to_string(a.x) + "," + std::to_string(a.y) + " " +
+                                  std::to_string(a.width) + "x" + std::to_string(a.height) + "' "
+                            : "") +
+                   "-",
+               true, 5s);
+        int start = 0;
+        std::sscanf(ppm.c_str(), "P6 %d %d 255%*c%n", &image.width, &image.height, &start);
+        if (!start || ppm.size() != std::size_t(start + 3 * image.width * image.height)) return {};
+        for (std::size_t i = std::size_t(start); i < ppm.size(); i += 3)
             image.pixels.push_back(std::uint32_t(std::uint8_t(ppm[i])) << 16 |
                                    std::uint32_t(std::uint8_t(ppm[i + 1])) << 8 |
                                    std::uint8_t(ppm[i + 2]));
@@ -268,14 +250,17 @@ std::vector<std::pair<unsigned long, Rect>> Server::Windows(const std::string& s
     return found;
 }
 
-unsigned long Server::Map(const Rect& a, std::uint32_t background, unsigned long parent,
-                          bool popup) const {
+unsigned long Server::Map(const Rect& a, std::uint32_t background, unsigned long parent, bool popup,
+                          bool virtualRoot) const {
     XSetWindowAttributes set{};
     set.background_pixel = background, set.override_redirect = popup;
     const unsigned long id =
         XCreateWindow(display_, parent ? parent : DefaultRootWindow(display_), a.x, a.y,
                       unsigned(a.width), unsigned(a.height), 0, CopyFromParent, InputOutput,
                       nullptr, CWBackPixel | CWOverrideRedirect, &set);
+    if (virtualRoot)
+        XChangeProperty(display_, id, XInternAtom(display_, "__SWM_VROOT", False), XA_WINDOW, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&id), 1);
     XMapWindow(display_, id), XSync(display_, False);
     return id;
 }
@@ -286,12 +271,6 @@ void Server::Close(unsigned long window) const {
     event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
     event.xclient.data.l[0] = long(XInternAtom(display_, "WM_DELETE_WINDOW", False));
     XSendEvent(display_, window, False, NoEventMask, &event), XSync(display_, False);
-}
-
-void Server::MarkVirtualRoot(unsigned long window) const {
-    XChangeProperty(display_, window, XInternAtom(display_, "__SWM_VROOT", False), XA_WINDOW, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(&window), 1);
-    XSync(display_, False);
 }
 
 int Server::LostUnderPopup(const Rect& area, const std::function<void()>& covered) const {
@@ -333,7 +312,8 @@ bool Shows(const Server& s, const Rect& area, ms within, bool all, const Image& 
         const bool whole = shot.pixels.size() == seen.size();
         for (std::size_t i = 0; whole && i < seen.size(); ++i)
             seen[i] = seen[i] || shot.pixels[i] != (before.width ? before.pixels[i] : 0);
-        if (whole && shot.Colours() > 1 && (!all || !std::count(seen.begin(), seen.end(), false)))
+        if (whole && std::unordered_set(shot.pixels.begin(), shot.pixels.end()).size() > 1 &&
+            (!all || !std::count(seen.begin(), seen.end(), false)))
             return true;
         if (Clock::now() >= end) return false;
     }

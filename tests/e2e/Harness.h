@@ -34,7 +34,6 @@ std::string ToString(const Rect& r);  // "WxH+X+Y", as xrandr writes it
 struct Image {  // 0xRRGGBB pixels, row by row
     int width = 0, height = 0;
     std::vector<std::uint32_t> pixels;
-    std::size_t Colours() const;
 };
 
 // A private directory, owned by the user, removed with what it holds.
@@ -71,9 +70,9 @@ std::string Run(const Strings& args, const Strings& env = {}, ms timeout = 10s,
 // One line on stderr that starts with the text, and status 1.
 void Refused(Child& program, const std::string& line);
 Strings AsNobody(const Strings& env, const Strings& command);  // env -i, as kNobody
+// DIGITMOSAIC_BINARY when set (an installed copy), else the build's.
 std::string SaverBinary();
-long Sleeps(pid_t pid);  // how often the process's threads have slept so far  // DIGITMOSAIC_BINARY
-                         // when set (an installed copy), else the build's
+long Sleeps(pid_t pid);  // how often the process's threads have slept so far
 
 // A server of the test's own, ended by its id with the test: Xvfb (960 x 540, black, or as the
 // options say), the X.org server on the dummy driver (outputs DUMMY0 to DUMMY15 for xrandr), or
@@ -86,9 +85,8 @@ class Server {
     ~Server() { Kill(); }
     bool Up() const { return !name_.empty(); }
     const std::string& Name() const { return name_; }  // ":N", or the Wayland socket's path
-    // A saver's environment on it: this display alone, a private runtime directory.
-    Strings Env() const;
-    // The saver with the arguments, run by the shell's command that ends in "exec" or a wrapper.
+    // The saver with the arguments on this display alone, with a private runtime directory, run by
+    // the shell's command that ends in "exec" or a wrapper.
     std::unique_ptr<Child> Start(const Strings& args, const Strings& env = {},
                                  const std::string& shell = "exec", int passFdAs3 = -1) const;
     // A shell line on this display; what it printed. Fails the test unless status 0 or `quiet`.
@@ -98,11 +96,11 @@ class Server {
 
     // X only. The visible windows `xdotool search` finds with the options and pattern, by id.
     std::vector<std::pair<unsigned long, Rect>> Windows(const std::string& search) const;
-    // A window of the test's own, mapped; a popup is override-redirect.
+    // A window of the test's own, mapped; a popup is override-redirect; a virtual root is marked
+    // as a desktop's.
     unsigned long Map(const Rect& area, std::uint32_t background = 0, unsigned long parent = 0,
-                      bool popup = false) const;
+                      bool popup = false, bool virtualRoot = false) const;
     void Close(unsigned long window) const;  // WM_DELETE_WINDOW, as a window manager asks
-    void MarkVirtualRoot(unsigned long window) const;
     // How many pixels of the area a grey popup over it leaves lost (see Lost) once gone;
     // `covered` runs while it is there.
     int LostUnderPopup(const Rect& area, const std::function<void()>& covered = {}) const;

@@ -46,117 +46,110 @@ void ResizedKeepsAndFills(const Server& x, const Rect& from, const Rect& to,
     EXPECT_TRUE(Shows(x, to, 12s, true)) << "not refitted";
 }
 
-// In a host's window, or the root: the screen outside it, the pointer and the windows stay as they
-// were, and SIGTERM ends the saver at once.
-class InHostWindow : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(x_.Up());
-        x_.Sh("xdotool mousemove 940 530");
-    }
-    void LeftAlone(const Image& untouched, const Rect& a, std::size_t topLevels) const {
-        const Image now = x_.Shot();
+// In a host's window, or the root, the saver leaves the screen outside it, the pointer and the
+// windows as they were, and SIGTERM ends it at once.
+// - XScreenSaver's settings dialog runs its preview as "/s --window-id ID", XSCREENSAVER_WINDOW
+//   naming the same window, an area inside the dialog. What is drawn there is in true colours,
+//   fitted to it, redrawn where a popup covered it, and follows a resize along one axis, then the
+//   other.
+// - "-root" with no window named: the desktop's virtual root where one is marked, else the root
+//   window itself, under the other windows.
+// - One saver per window, however named (hexadecimal, decimal, the argument); each ends with its
+//   window. A window that is gone, or a bad argument that wins over a good variable: one line,
+//   status 1, and nothing drawn or mapped.
+TEST(InHostWindow, PreviewRootAndOnePerWindowPaintOnlyTheirWindowFittedRedrawnAndEndAtSigterm) {
+    Server x;
+    ASSERT_TRUE(x.Up());
+    x.Sh("xdotool mousemove 940 530");
+    Image untouched;
+    std::size_t topLevels = 0;
+    const auto from = [&] {
+        topLevels = x.Windows("--maxdepth 1 ''").size(), untouched = x.Shot();
+    };
+    const auto leftAlone = [&](const Rect& a) {
+        const Image now = x.Shot();
         int changed = 0;
         for (int y = 0; y < now.height; ++y)
-            for (int x = 0; x < now.width; ++x)
-                changed += (x < a.x || y < a.y || x >= a.x + a.width || y >= a.y + a.height) &&
-                           untouched.pixels[y * now.width + x] != now.pixels[y * now.width + x];
+            for (int i = 0; i < now.width; ++i)
+                changed += (i < a.x || y < a.y || i >= a.x + a.width || y >= a.y + a.height) &&
+                           untouched.pixels[y * now.width + i] != now.pixels[y * now.width + i];
         EXPECT_EQ(changed, 0) << "pixels outside " << ToString(a);
-        EXPECT_EQ(x_.Sh("xdotool getmouselocation").substr(0, 12), "x:940 y:530 ") << "pointer";
-        EXPECT_EQ(x_.Windows("--maxdepth 1 ''").size(), topLevels) << "a window was mapped";
-    }
-    static void EndsAtSigterm(Child& saver) {
+        EXPECT_EQ(x.Sh("xdotool getmouselocation").substr(0, 12), "x:940 y:530 ") << "pointer";
+        EXPECT_EQ(x.Windows("--maxdepth 1 ''").size(), topLevels) << "a window was mapped";
+    };
+    const auto endsAtSigterm = [](Child& saver) {
         kill(saver.Pid(), SIGTERM);
         EXPECT_EQ(saver.Wait(300ms), "signal 15") << "after SIGTERM";
-    }
-    Server x_;
-};
-
-// XScreenSaver's settings dialog runs its preview as "/s --window-id ID", with XSCREENSAVER_WINDOW
-// naming the same window: an area inside the dialog. What is drawn there is in true colours, fitted
-// to it, redrawn where a popup covered it, and follows a resize along one axis, then the other.
-TEST_F(InHostWindow, PreviewIsFittedInTrueColoursRedrawnKeptAcrossResizesAndEndsAtSigterm) {
-    const unsigned long preview =
-        x_.Map({20, 15, 695, 390}, 0, x_.Map({20, 20, 900, 500}, 0x808080));
+    };
+    const unsigned long dialog = x.Map({20, 20, 900, 500}, 0x808080),
+                        preview = x.Map({20, 15, 695, 390}, 0, dialog);
     Rect area{40, 35, 695, 390};  // the preview on the screen
-    const std::size_t topLevels = x_.Windows("--maxdepth 1 ''").size();
-    const Image untouched = x_.Shot();
+    from();
     auto saver =
-        x_.Start({"/s", "--window-id", Hex(preview)}, {"XSCREENSAVER_WINDOW=" + Hex(preview)});
-    ASSERT_TRUE(Shows(x_, area, 1s)) << "no cells within 1 s: " << saver->Errors();
-    EXPECT_TRUE(Shows(x_, area, 8s, true)) << "not fitted";
+        x.Start({"/s", "--window-id", Hex(preview)}, {"XSCREENSAVER_WINDOW=" + Hex(preview)});
+    ASSERT_TRUE(Shows(x, area, 1s)) << "no cells within 1 s: " << saver->Errors();
+    EXPECT_TRUE(Shows(x, area, 8s, true)) << "not fitted";
     std::uint32_t channels = 0;
-    for (std::uint32_t pixel : x_.Shot(area).pixels) channels |= pixel;
-    EXPECT_TRUE(channels & 0xFF && channels & 0xFF00 && channels & 0xFF0000)
-        << std::hex << channels;
-    LeftAlone(untouched, area, topLevels);
-    EXPECT_LT(x_.LostUnderPopup({100, 60, 100, 300}), 300) << "not redrawn after a popup";
-    EXPECT_LT(x_.LostUnderPopup(area,
-                                [&] {  // wholly covered, it sleeps
-                                    const long before = Sleeps(saver->Pid());
-                                    std::this_thread::sleep_for(1s);
-                                    EXPECT_LT(Sleeps(saver->Pid()) - before, 8);
-                                }),
+    for (std::uint32_t pixel : x.Shot(area).pixels) channels |= pixel;
+    EXPECT_TRUE(channels & 0xFF && channels & 0xFF00 && channels & 0xFF0000) << channels;
+    leftAlone(area);
+    EXPECT_LT(x.LostUnderPopup({100, 60, 100, 300}), 300) << "not redrawn after a popup";
+    EXPECT_LT(x.LostUnderPopup(area,
+                               [&] {  // wholly covered, it sleeps
+                                   const long before = Sleeps(saver->Pid());
+                                   std::this_thread::sleep_for(1s);
+                                   EXPECT_LT(Sleeps(saver->Pid()) - before, 8);
+                               }),
               300);
     for (const Rect to : {Rect{40, 35, 860, 390}, Rect{40, 35, 860, 470}}) {
-        ResizedKeepsAndFills(x_, area, to,
+        ResizedKeepsAndFills(x, area, to,
                              "xdotool windowsize " + Hex(preview) + " " + std::to_string(to.width) +
                                  " " + std::to_string(to.height));
         area = to;
     }
-    EndsAtSigterm(*saver);
-}
+    endsAtSigterm(*saver);
 
-// "-root" with no window named: the desktop's virtual root where one is marked, else the root
-// window itself, under the other windows.
-TEST_F(InHostWindow, RootSaverPaintsTheVirtualRootOrTheRootUnderOtherWindowsAndEndsAtSigterm) {
+    x.Sh("xdotool windowclose " + Hex(dialog));
     const Rect desktop{100, 80, 480, 300};
-    const unsigned long root = x_.Map(desktop);
-    x_.MarkVirtualRoot(root);
-    x_.Map({700, 300, 200, 200}, 0x808080);
-    const std::size_t topLevels = x_.Windows("--maxdepth 1 ''").size();
-    Image untouched = x_.Shot();
-    auto saver = x_.Start({"/s", "-root"});
-    EXPECT_TRUE(Shows(x_, desktop, 8s, true)) << saver->Errors();
-    LeftAlone(untouched, desktop, topLevels);
-    EndsAtSigterm(*saver);
-    x_.Sh("xdotool windowclose " + Hex(root));
-    untouched = x_.Shot();
-    saver = x_.Start({"/s", "--root"});
-    EXPECT_TRUE(Shows(x_, {0, 0, 960, 300}, 8s, true) && Shows(x_, {0, 300, 700, 240}, 8s, true));
-    LeftAlone(untouched, kScreen, topLevels - 1);
-    EXPECT_EQ(x_.Shot({700, 300, 200, 200}).Colours(), 1U) << "painted over the window above";
-    EndsAtSigterm(*saver);
-}
+    const unsigned long root = x.Map(desktop, 0, 0, false, true);
+    x.Map({700, 300, 200, 200}, 0x808080);
+    from();
+    saver = x.Start({"/s", "-root"});
+    EXPECT_TRUE(Shows(x, desktop, 8s, true)) << saver->Errors();
+    leftAlone(desktop);
+    endsAtSigterm(*saver);
+    x.Sh("xdotool windowclose " + Hex(root));
+    from();
+    saver = x.Start({"/s", "--root"});
+    EXPECT_TRUE(Shows(x, {0, 0, 960, 300}, 8s, true) && Shows(x, {0, 300, 700, 240}, 8s, true));
+    leftAlone(kScreen);
+    const Image above = x.Shot({700, 300, 200, 200});
+    EXPECT_EQ(std::count(above.pixels.begin(), above.pixels.end(), 0x808080U), 40000) << "above";
+    endsAtSigterm(*saver);
 
-// One saver per window, however named (hexadecimal, decimal, the argument); each ends with its
-// window. A window that is gone, or a bad argument that wins over a good variable: one line,
-// status 1, and nothing drawn or mapped.
-TEST_F(InHostWindow, SaversRunOnePerWindowEndWithItAndBadWindowsAreRefused) {
-    const unsigned long left = x_.Map({0, 0, 480, 540}), right = x_.Map({480, 0, 480, 540});
-    const std::string gone = std::to_string(x_.Map({0, 0, 9, 9}));
-    x_.Sh("xdotool windowclose " + gone);
-    const std::size_t topLevels = x_.Windows("--maxdepth 1 ''").size();
-    const Image untouched = x_.Shot();
+    const unsigned long left = x.Map({0, 0, 480, 540}), right = x.Map({480, 0, 480, 540});
+    const std::string gone = std::to_string(x.Map({0, 0, 9, 9}));
+    x.Sh("xdotool windowclose " + gone);
+    from();
     for (const auto& [value, args] : {std::pair{gone, Strings{"/s"}},
                                       std::pair{Hex(left), Strings{"/s", "--window-id", "junk"}}}) {
-        auto saver = x_.Start(args, {"XSCREENSAVER_WINDOW=" + value});
+        saver = x.Start(args, {"XSCREENSAVER_WINDOW=" + value});
         bool mapped = false, drawn = false;  // looked at all along: briefly counts too
         for (const auto end = Clock::now() + 3s;
              saver->Wait(0ms) == "running" && Clock::now() < end;)
-            mapped |= x_.Windows("--maxdepth 1 ''").size() > topLevels,
-                drawn |= x_.Shot().pixels != untouched.pixels;
+            mapped |= x.Windows("--maxdepth 1 ''").size() > topLevels,
+                drawn |= x.Shot().pixels != untouched.pixels;
         Refused(*saver, "digitmosaic: ");
         EXPECT_FALSE(mapped || drawn) << value;
     }
-    auto inLeft = x_.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + Hex(left)});
-    auto inRight = x_.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + std::to_string(right)});
-    EXPECT_TRUE(Shows(x_, {0, 0, 480, 540}, 1s) && Shows(x_, {480, 0, 480, 540}, 1s));
-    EXPECT_EQ(x_.Start({"/s", "-window-id", Hex(left)})->Wait(1s), "exit 0") << "a second one";
+    auto inLeft = x.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + Hex(left)});
+    auto inRight = x.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + std::to_string(right)});
+    EXPECT_TRUE(Shows(x, {0, 0, 480, 540}, 1s) && Shows(x, {480, 0, 480, 540}, 1s));
+    EXPECT_EQ(x.Start({"/s", "-window-id", Hex(left)})->Wait(1s), "exit 0") << "a second one";
     EXPECT_EQ(inRight->Wait(0ms), "running") << inRight->Errors();
-    x_.Sh("xdotool windowclose " + Hex(right));
+    x.Sh("xdotool windowclose " + Hex(right));
     EXPECT_EQ(inRight->Wait(1s), "exit 0") << "after its window was destroyed";
-    EndsAtSigterm(*inLeft);
+    endsAtSigterm(*inLeft);
 }
 
 // XScreenSaver's daemon, as an unprivileged user whose settings run the saver (copied where that
