@@ -120,7 +120,9 @@ Strings AsNobody(const Strings& env, const Strings& command) {
     return line;
 }
 
-long Sleeps(pid_t pid) {
+namespace {
+
+long Sleeps(pid_t pid) {  // how often the process's threads have slept so far
     long sleeps = 0;
     for (const auto& task :
          std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
@@ -130,6 +132,8 @@ long Sleeps(pid_t pid) {
     }
     return sleeps;
 }
+
+}  // namespace
 
 std::string SaverBinary() {
     const char* given = std::getenv("DIGITMOSAIC_BINARY");
@@ -273,11 +277,12 @@ void Server::Close(unsigned long window) const {
     XSendEvent(display_, window, False, NoEventMask, &event), XSync(display_, False);
 }
 
-int Server::LostUnderPopup(const Rect& area, const std::function<void()>& covered) const {
+int Server::LostUnderPopup(const Rect& area, pid_t asleep) const {
     const Image before = Shot(area);
     const unsigned long popup = Map(area, 0x808080, 0, true);
-    std::this_thread::sleep_for(300ms);
-    if (covered) covered();
+    const long sleeps = asleep ? Sleeps(asleep) : 0;
+    std::this_thread::sleep_for(1s);
+    if (asleep) EXPECT_LT(Sleeps(asleep) - sleeps, 8) << "awake while covered";
     XDestroyWindow(display_, popup), XSync(display_, False);
     std::this_thread::sleep_for(300ms);
     return Lost(before, Shot(area));

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,7 +71,6 @@ void Refused(Child& program, const std::string& line);
 Strings AsNobody(const Strings& env, const Strings& command);  // env -i, as kNobody
 // DIGITMOSAIC_BINARY when set (an installed copy), else the build's.
 std::string SaverBinary();
-long Sleeps(pid_t pid);  // how often the process's threads have slept so far
 
 // A server of the test's own, ended by its id with the test: Xvfb (960 x 540, black, or as the
 // options say), the X.org server on the dummy driver (outputs DUMMY0 to DUMMY15 for xrandr), or
@@ -101,9 +99,10 @@ class Server {
     unsigned long Map(const Rect& area, std::uint32_t background = 0, unsigned long parent = 0,
                       bool popup = false, bool virtualRoot = false) const;
     void Close(unsigned long window) const;  // WM_DELETE_WINDOW, as a window manager asks
-    // How many pixels of the area a grey popup over it leaves lost (see Lost) once gone;
-    // `covered` runs while it is there.
-    int LostUnderPopup(const Rect& area, const std::function<void()>& covered = {}) const;
+    // How many pixels of the area a grey popup over it for a second leaves lost (see Lost) once
+    // gone. The process `asleep`, when given, must sleep meanwhile: a wake a second for its
+    // watchdog, not one a refresh.
+    int LostUnderPopup(const Rect& area, pid_t asleep = 0) const;
     // Top-level windows mapped (" map") and bells rung (" bell") since the first call, in order.
     std::string MapsAndBells();
 
