@@ -99,10 +99,8 @@ class Server {
     unsigned long Map(const Rect& area, std::uint32_t background = 0, unsigned long parent = 0,
                       bool popup = false, bool virtualRoot = false) const;
     void Close(unsigned long window) const;  // WM_DELETE_WINDOW, as a window manager asks
-    // How many pixels of the area a grey popup over it for a second leaves lost (see Lost) once
-    // gone. The process `asleep`, when given, must sleep meanwhile: a wake a second for its
-    // watchdog, not one a refresh.
-    int LostUnderPopup(const Rect& area, pid_t asleep = 0) const;
+    // How many pixels of the area a grey popup over it leaves lost (see Lost) once gone.
+    int LostUnderPopup(const Rect& area) const;
     // Top-level windows mapped (" map") and bells rung (" bell") since the first call, in order.
     std::string MapsAndBells();
 

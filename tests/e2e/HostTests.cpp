@@ -94,7 +94,7 @@ TEST(InHostWindow, PreviewRootAndOnePerWindowPaintOnlyTheirWindowFittedRedrawnAn
     EXPECT_TRUE(channels & 0xFF && channels & 0xFF00 && channels & 0xFF0000) << channels;
     leftAlone(area);
     EXPECT_LT(x.LostUnderPopup({100, 60, 100, 300}), 300) << "not redrawn after a popup";
-    EXPECT_LT(x.LostUnderPopup(area, saver->Pid()), 300);  // wholly covered, it sleeps
+    EXPECT_LT(x.LostUnderPopup(area), 300);
     for (const Rect to : {Rect{40, 35, 860, 390}, Rect{40, 35, 860, 470}}) {
         ResizedKeepsAndFills(x, area, to,
                              "xdotool windowsize " + Hex(preview) + " " + std::to_string(to.width) +

@@ -18,10 +18,8 @@ TEST(PixelGrid, CellsTileEverySurfaceExactly) {
     const int surfaces[][2] = {{1920, 1080}, {3840, 2160}, {1366, 768}, {641, 479},
                                {358, 299},   {480, 300},   {695, 390},  {1280, 1024}};
     for (const auto& [width, height] : surfaces) {
-        for (int rows = 40; rows <= 299; rows += 37) {
-            const int columns = 6 * rows / 5;
-            SCOPED_TRACE(testing::Message()
-                         << columns << "x" << rows << " on " << width << "x" << height);
+        for (int rows = 40, columns = 48; rows <= 299; rows += 37, columns = 6 * rows / 5) {
+            SCOPED_TRACE(testing::Message() << columns << "x" << rows << " on " << width);
             PixelGrid grid;
             grid.Resize(width, height, 96, 96);
             grid.SetLogicalScale(0, 0, columns, rows);
@@ -43,9 +41,11 @@ TEST(PixelGrid, BoxesAreClippedToTheSurfaceAndEmptyOnesCoverNothing) {
     PixelGrid grid;
     grid.Resize(200, 100, 96, 96);
     grid.SetLogicalScale(0, 0, 20, 10);
-    for (const auto& [x, y, dx] :
-         {std::array{-3.F, 2.F, 1.F}, std::array{25.F, 2.F, 1.F}, std::array{2.F, -40.F, 1.F},
-          std::array{2.F, 1e9F, 1.F}, std::array{2.F, 2.F, 0.F}})
+    for (const auto& [x, y, dx] : {std::array{-3.F, 2.F, 1.F},
+                                   {25.F, 2.F, 1.F},
+                                   {2.F, -40.F, 1.F},
+                                   {2.F, 1e9F, 1.F},
+                                   {2.F, 2.F, 0.F}})
         EXPECT_EQ(grid.Box(x, y, dx, 1), std::nullopt) << x << "," << y;
     EXPECT_EQ(grid.Box(-1, 9, 2, 5), (Strip{0, 90, 10, 100}));  // over the bottom-left corner
 }
@@ -75,11 +75,10 @@ TEST(DirtyStrips, MergeRowsAndColumnsAndNeverLoseABox) {
         const int x = 20 * i % 990, y = int(scatter() % 90);  // beyond the bounds at times
         dirty.Mark(drawn.emplace_back(Strip{x, y, x + 10, y + 10}));
         ASSERT_LE(dirty.Strips().size(), 32U);
-        for (const Strip& box : drawn) {
+        for (const Strip& box : drawn)
             ASSERT_TRUE(std::any_of(dirty.Strips().begin(), dirty.Strips().end(),
                                     [&](const Strip& s) { return United(s, box) == s; }))
                 << "box " << box.left << "," << box.top << " lost";
-        }
     }
     dirty.MarkAll(640, 480);
     EXPECT_EQ(dirty.Strips(), (std::vector<Strip>{{0, 0, 640, 480}}));
@@ -100,11 +99,10 @@ TEST(PendingBoxes, FillExactlyTheirPixelsInTheirColours) {
         const int y = i < 48 ? 3 : int(scatter() % 44) - 2;
         const PackedColor color = PackRgb(i % 256, (7 * i) % 256, 255 - i % 256);
         boxes.Draw(float(x), float(y), 1, 1, color);
-        if (const auto box = boxes.Grid().Box(float(x), float(y), 1, 1)) {
-            for (int py = box->top; py < box->bottom; ++py)
-                std::fill_n(&expected[py * kStride + box->left], box->right - box->left,
-                            PixelOf(color));
-        }
+        const auto box = boxes.Grid().Box(float(x), float(y), 1, 1);
+        for (int py = box ? box->top : 0; box && py < box->bottom; ++py)
+            std::fill_n(&expected[py * kStride + box->left], box->right - box->left,
+                        PixelOf(color));
     }
     boxes.FillInto(pixels.data(), kStride, kWidth, kHeight);
     EXPECT_EQ(pixels, expected);
