@@ -1,17 +1,9 @@
 // The real binary in its own windows on a private Xvfb, driven with xdotool and the test's own X
 // connection, read back from screenshots and, for what it touches on the machine, from strace.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/ptrace.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <sstream>
-#include <thread>
 
 #include "Harness.h"
 
@@ -19,7 +11,6 @@ namespace {
 
 using namespace e2e;
 namespace fs = std::filesystem;
-const Rect kScreen{0, 0, 960, 540};
 
 // The one window of the saver or the about window on the server, once visible.
 std::pair<unsigned long, Rect> WindowOf(const Server& server) {

@@ -1,129 +1,14 @@
-// The harness: processes, servers, screenshots and the one wait for cells.
+// The harness's servers, screenshots and the one wait for cells.
 #include "Harness.h"
-
-#include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
 #include <unordered_set>
 
-extern char** environ;
-
 namespace e2e {
-
-std::string ToString(const Rect& r) {
-    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
-           "+" + std::to_string(r.y);
-}
-
-TempDir::TempDir(uid_t user, unsigned mode) : owner(user) {
-    char name[] = "/tmp/digitmosaic-e2e-XXXXXX";
-    path = mkdtemp(name) ? name : "";
-    if (path.empty() || chmod(name, mode) != 0 || chown(name, user, user) != 0)
-        ADD_FAILURE() << "no temporary directory for user " << user;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
-
-std::string TempDir::Write(const std::string& name, const std::string& text) const {
-    const std::string file = path + "/" + name;
-    std::ofstream(file) << text;
-    if (chown(file.c_str(), owner, owner) != 0) ADD_FAILURE() << "cannot write " << file;
-    return file;
-}
-
-Child::Child(const Strings& args, const Strings& env, int passFdAs3) {
-    Strings command{"env"};
-    command.insert(command.end(), env.begin(), env.end());
-    command.insert(command.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : command) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (const auto& [from, to] :
-         {std::pair(out_ ? fileno(out_) : -1, 1), {err_ ? fileno(err_) : -1, 2}, {passFdAs3, 3}})
-        if (from >= 0) posix_spawn_file_actions_adddup2(&actions, from, to);
-    if (!out_ || !err_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ))
-        pid_ = -1, ADD_FAILURE() << "cannot start " << args.front();
-    posix_spawn_file_actions_destroy(&actions);
-}
-
-Child::~Child() {
-    for (int signal : {SIGTERM, SIGKILL})
-        if (Wait(0ms) == "running") kill(pid_, signal), Wait(2s);
-    for (std::FILE* file : {out_, err_})
-        if (file) std::fclose(file);
-}
-
-std::string Child::Wait(ms timeout) {
-    for (const auto end = Clock::now() + timeout; !status_ && pid_ > 0;) {
-        if (int status; waitpid(pid_, &status, WNOHANG) == pid_)
-            status_ = status;
-        else if (Clock::now() >= end)
-            return "running";
-        else
-            std::this_thread::sleep_for(5ms);
-    }
-    if (!status_) return "not started";
-    return WIFEXITED(*status_) ? "exit " + std::to_string(WEXITSTATUS(*status_))
-                               : "signal " + std::to_string(WTERMSIG(*status_));
-}
-
-std::string Child::Read(std::FILE* file) {
-    std::string text;
-    char buffer[65536];
-    for (ssize_t got;
-         file && (got = pread(fileno(file), buffer, sizeof buffer, off_t(text.size()))) > 0;)
-        text.append(buffer, std::size_t(got));
-    return text;
-}
-
-std::string Run(const Strings& args, const Strings& env, ms timeout, std::string* status) {
-    Child child(args, env);
-    const std::string ended = child.Wait(timeout);
-    if (status) *status = ended;
-    if (ended == "running" || (!status && ended != "exit 0"))
-        ADD_FAILURE() << args.back() << ": " << ended << ": " << child.Errors();
-    return child.Out();
-}
-
-void Refused(Child& program, const std::string& line) {
-    const std::string status = program.Wait(5s), errors = program.Errors();
-    EXPECT_TRUE(status == "exit 1" && errors.rfind(line, 0) == 0 &&
-                std::count(errors.begin(), errors.end(), '\n') == 1)
-        << status << ": " << errors;
-}
-
-Strings AsNobody(const Strings& env, const Strings& command) {
-    const std::string id = std::to_string(kNobody);
-    Strings line{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "env", "-i"};
-    line.insert(line.end(), env.begin(), env.end());
-    line.insert(line.end(), command.begin(), command.end());
-    return line;
-}
-
-std::string SaverBinary() {
-    const char* given = std::getenv("DIGITMOSAIC_BINARY");
-    return given && *given ? given : DIGITMOSAIC_BINARY;
-}
 
 Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outputs)
     : kind_(kind), dir_(kind == kSway ? kNobody : 0) {

@@ -3,14 +3,23 @@
 // screen.
 #pragma once
 
-#include <sys/types.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,7 +37,11 @@ struct Rect {
     int x = 0, y = 0, width = 0, height = 0;
     bool operator==(const Rect&) const = default;
 };
-std::string ToString(const Rect& r);  // "WxH+X+Y", as xrandr writes it
+constexpr Rect kScreen{0, 0, 960, 540};       // Xvfb's, unless told otherwise
+inline std::string ToString(const Rect& r) {  // "WxH+X+Y", as xrandr writes it
+    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
+           "+" + std::to_string(r.y);
+}
 
 struct Image {  // 0xRRGGBB pixels, row by row
     int width = 0, height = 0;
@@ -37,9 +50,22 @@ struct Image {  // 0xRRGGBB pixels, row by row
 
 // A private directory, owned by the user, removed with what it holds.
 struct TempDir {
-    explicit TempDir(uid_t user = 0, unsigned mode = 0700);
-    ~TempDir();
-    std::string Write(const std::string& name, const std::string& text) const;  // its path
+    explicit TempDir(uid_t user = 0, unsigned mode = 0700) : owner(user) {
+        char name[] = "/tmp/digitmosaic-e2e-XXXXXX";
+        path = mkdtemp(name) ? name : "";
+        if (path.empty() || chmod(name, mode) != 0 || chown(name, user, user) != 0)
+            ADD_FAILURE() << "no temporary directory for user " << user;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string Write(const std::string& name, const std::string& text) const {  // its path
+        const std::string file = path + "/" + name;
+        std::ofstream(file) << text;
+        if (chown(file.c_str(), owner, owner) != 0) ADD_FAILURE() << "cannot write " << file;
+        return file;
+    }
     std::string path;
     uid_t owner;
 };
@@ -48,15 +74,55 @@ struct TempDir {
 // ended by its id (SIGTERM, then SIGKILL) if it still runs when the handle goes.
 class Child {
   public:
-    explicit Child(const Strings& args, const Strings& env = {}, int passFdAs3 = -1);
-    ~Child();
-    std::string Wait(ms timeout);  // "exit N", "signal N" or, still running, "running"
+    explicit Child(const Strings& args, const Strings& env = {}, int passFdAs3 = -1) {
+        Strings command{"env"};
+        command.insert(command.end(), env.begin(), env.end());
+        command.insert(command.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& arg : command) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        for (const auto& [from, to] : {std::pair(out_ ? fileno(out_) : -1, 1),
+                                       {err_ ? fileno(err_) : -1, 2},
+                                       {passFdAs3, 3}})
+            if (from >= 0) posix_spawn_file_actions_adddup2(&actions, from, to);
+        if (!out_ || !err_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ))
+            pid_ = -1, ADD_FAILURE() << "cannot start " << args.front();
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        for (int signal : {SIGTERM, SIGKILL})
+            if (Wait(0ms) == "running") kill(pid_, signal), Wait(2s);
+        for (std::FILE* file : {out_, err_})
+            if (file) std::fclose(file);
+    }
+    std::string Wait(ms timeout) {  // "exit N", "signal N" or, still running, "running"
+        for (const auto end = Clock::now() + timeout; !status_ && pid_ > 0;) {
+            if (int status; waitpid(pid_, &status, WNOHANG) == pid_)
+                status_ = status;
+            else if (Clock::now() >= end)
+                return "running";
+            else
+                std::this_thread::sleep_for(5ms);
+        }
+        if (!status_) return "not started";
+        return WIFEXITED(*status_) ? "exit " + std::to_string(WEXITSTATUS(*status_))
+                                   : "signal " + std::to_string(WTERMSIG(*status_));
+    }
     std::string Out() const { return Read(out_); }
     std::string Errors() const { return Read(err_); }
     pid_t Pid() const { return pid_; }
 
   private:
-    static std::string Read(std::FILE* file);
+    static std::string Read(std::FILE* file) {
+        std::string text;
+        char buffer[65536];
+        for (ssize_t got;
+             file && (got = pread(fileno(file), buffer, sizeof buffer, off_t(text.size()))) > 0;)
+            text.append(buffer, std::size_t(got));
+        return text;
+    }
     std::FILE *out_ = std::tmpfile(), *err_ = std::tmpfile();
     pid_t pid_ = -1;
     std::optional<int> status_;
@@ -64,13 +130,37 @@ class Child {
 
 // Runs a command to its end within the timeout; what it printed. Fails the test unless it ends
 // with status 0, or, when `status` is given, only when it does not end.
-std::string Run(const Strings& args, const Strings& env = {}, ms timeout = 10s,
-                std::string* status = nullptr);
+inline std::string Run(const Strings& args, const Strings& env = {}, ms timeout = 10s,
+                       std::string* status = nullptr) {
+    Child child(args, env);
+    const std::string ended = child.Wait(timeout);
+    if (status) *status = ended;
+    if (ended == "running" || (!status && ended != "exit 0"))
+        ADD_FAILURE() << args.back() << ": " << ended << ": " << child.Errors();
+    return child.Out();
+}
+
 // One line on stderr that starts with the text, and status 1.
-void Refused(Child& program, const std::string& line);
-Strings AsNobody(const Strings& env, const Strings& command);  // env -i, as kNobody
+inline void Refused(Child& program, const std::string& line) {
+    const std::string status = program.Wait(5s), errors = program.Errors();
+    EXPECT_TRUE(status == "exit 1" && errors.rfind(line, 0) == 0 &&
+                std::count(errors.begin(), errors.end(), '\n') == 1)
+        << status << ": " << errors;
+}
+
+inline Strings AsNobody(const Strings& env, const Strings& command) {  // env -i, as kNobody
+    const std::string id = std::to_string(kNobody);
+    Strings line{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "env", "-i"};
+    line.insert(line.end(), env.begin(), env.end());
+    line.insert(line.end(), command.begin(), command.end());
+    return line;
+}
+
 // DIGITMOSAIC_BINARY when set (an installed copy), else the build's.
-std::string SaverBinary();
+inline std::string SaverBinary() {
+    const char* given = std::getenv("DIGITMOSAIC_BINARY");
+    return given && *given ? given : DIGITMOSAIC_BINARY;
+}
 
 // A server of the test's own, ended by its id with the test: Xvfb (960 x 540, black, or as the
 // options say), the X.org server on the dummy driver (outputs DUMMY0 to DUMMY15 for xrandr), or
