@@ -98,14 +98,12 @@ class Child {
             if (file) std::fclose(file);
     }
     std::string Wait(ms timeout) {  // "exit N", "signal N" or, still running, "running"
-        for (const auto end = Clock::now() + timeout; !status_ && pid_ > 0;) {
+        for (const auto end = Clock::now() + timeout; !status_ && pid_ > 0;
+             std::this_thread::sleep_for(5ms))
             if (int status; waitpid(pid_, &status, WNOHANG) == pid_)
                 status_ = status;
             else if (Clock::now() >= end)
                 return "running";
-            else
-                std::this_thread::sleep_for(5ms);
-        }
         if (!status_) return "not started";
         return WIFEXITED(*status_) ? "exit " + std::to_string(WEXITSTATUS(*status_))
                                    : "signal " + std::to_string(WTERMSIG(*status_));
@@ -115,13 +113,9 @@ class Child {
     pid_t Pid() const { return pid_; }
 
   private:
-    static std::string Read(std::FILE* file) {
-        std::string text;
-        char buffer[65536];
-        for (ssize_t got;
-             file && (got = pread(fileno(file), buffer, sizeof buffer, off_t(text.size()))) > 0;)
-            text.append(buffer, std::size_t(got));
-        return text;
+    static std::string Read(std::FILE* file) {  // from the start, through a descriptor of its own
+        std::ifstream in("/proc/self/fd/" + std::to_string(file ? fileno(file) : -1));
+        return {std::istreambuf_iterator<char>(in), {}};
     }
     std::FILE *out_ = std::tmpfile(), *err_ = std::tmpfile();
     pid_t pid_ = -1;
