@@ -113,8 +113,9 @@ TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrD
 }
 
 // Other arguments end silently without touching the display (nothing listens on :9999). A display
-// without true colour, a bad host window variable (cut to its first 40 characters), no display, and
-// the display lost under a saver or an about window: one line of the program's own, status 1.
+// without true colour, no display, and the display lost under a saver or an about window: one line
+// of the program's own, status 1. (Bad host windows are refused in a host's window below; the cut
+// of long values has a table of its own.)
 TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStatusOne) {
     for (const Strings& args : {Strings{"/p", "1234"}, Strings{}, Strings{"/s", "junk"}}) {
         auto program = x_.Start(args, {"DISPLAY=:9999"});
@@ -122,13 +123,9 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
     }
     Server eightBit(Server::kXvfb, {"-screen", "0", "320x240x8"});
     Refused(*eightBit.Start({"/s"}), "digitmosaic: the display cannot show colours");
-    const std::string value(100000, '7');
-    Refused(*x_.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + value}),
-            "digitmosaic: XSCREENSAVER_WINDOW is not a window id: \"" + value.substr(0, 40) +
-                "\u2026\"\n");
     for (const char* display : {"DISPLAY=:9999", "WAYLAND_DISPLAY=w"})
         Refused(*x_.Start({"/s"}, {},
-                          std::string("unset DISPLAY XDG_RUNTIME_DIR; ") + display + " exec"),
+                          "unset DISPLAY XDG_RUNTIME_DIR; " + std::string(display) + " exec"),
                 "digitmosaic: cannot open a window: ");
     for (const char* argument : {"/s", "/c"}) {
         Server lost;
@@ -169,10 +166,9 @@ TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
 
 // Twenty savers started at the same instant: cells within a second and after two seconds exactly
 // one runs, every round, and a key ends it. Later starts, with either spelling of the display and
-// as the about window, end at once and leave the running one's descriptors as they were; a saver
-// runs on another display beside it; one killed leaves nothing that keeps the next away.
+// as the about window, end at once and leave the running one's descriptors as they were; one
+// killed leaves nothing that keeps the next away.
 TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
-    Server other;
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         int gate[2];
@@ -194,7 +190,6 @@ TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
                 x_.Start({i ? "/s" : "/c"}, {"DISPLAY=" + x_.Name() + (i % 2 ? ".0" : "")}));
         for (std::size_t i = 20; i < savers.size(); ++i) EXPECT_EQ(savers[i]->Wait(5s), "exit 0");
         EXPECT_EQ(std::distance(fs::directory_iterator(fds), {}), before) << "its descriptors";
-        EXPECT_TRUE(round || (other.Start({"/s"}) && Shows(other, kScreen, 3s))) << "beside";
         if (round == 1) {
             kill(running->Pid(), SIGKILL);
             savers.push_back(x_.Start({"/s"}));
@@ -220,10 +215,10 @@ TEST_F(EndToEnd, ItWritesNothingStartsNothingAndConnectsOnlyToTheDisplay) {
          Strings{"HOME=" + home.path + " TMPDIR=" + tmp.path, "TMPDIR=" + tmp.path}) {
         for (const std::string argument : {"/s", "/c"}) {
             SCOPED_TRACE(argument + " " + folders);
-            auto program = x_.Start(
+            auto program = x_.Start(  // the calls that succeeded
                 {argument}, {},
                 "exec env -i PATH=/usr/bin:/bin DISPLAY=" + x_.Name() + " " + folders +
-                    " strace -f -qq -o " + traces.path +
+                    " strace -f -qq -z -o " + traces.path +
                     "/t -e trace=execve,execveat,fork,vfork,clone,clone3,open,openat,creat,mkdir,"
                     "mkdirat,rename,renameat,renameat2,link,linkat,symlink,symlinkat,unlink,"
                     "unlinkat,chmod,fchmodat,truncate,connect");
@@ -236,14 +231,12 @@ TEST_F(EndToEnd, ItWritesNothingStartsNothingAndConnectsOnlyToTheDisplay) {
             int programs = 0, threads = 0;
             for (std::string call; std::getline(trace, call);) {
                 const auto is = [&](const char* what) { return call.find(what) != call.npos; };
-                const bool failed = is(" = -1 ");
-                programs += is("execve");
-                threads += is("CLONE_THREAD") && !failed;
+                programs += is("execve"), threads += is("CLONE_THREAD");
                 EXPECT_FALSE(
                     ((is("clone") || is("fork(")) && !is("CLONE_THREAD")) ||
                     ((is("O_WRONLY") || is("O_RDWR") || is("creat")) && !is("\"/dev/null\"")) ||
-                    (!failed && (is("mkdir") || is("rename") || is("link") || is("chmod") ||
-                                 is("truncate") || (is("connect(") && !is(display.c_str())))))
+                    is("mkdir") || is("rename") || is("link") || is("chmod") || is("truncate") ||
+                    (is("connect(") && !is(display.c_str())))
                     << call;
             }
             EXPECT_EQ(programs, 1) << "programs executed";
@@ -399,9 +392,7 @@ TEST(InXScreenSaver, PictureShowsInItsWindowPastTheWatchdogAndAKeyEndsTheSaver) 
     std::this_thread::sleep_until(activated + 65s);
     ASSERT_EQ(kill(pid, 0), 0) << "the saver ended by itself: " << daemon.Errors();
     EXPECT_TRUE(Shows(x, kScreen, 500ms)) << "no picture past the watchdog's raise";
-    x.Sh("xdotool key a");
-    for (const auto end = Clock::now() + 2s; !kill(pid, 0) && Clock::now() < end;)
-        std::this_thread::sleep_for(10ms);
+    x.Sh("xdotool key a; timeout 2 tail --pid=" + std::to_string(pid) + " -f /dev/null", true);
     EXPECT_NE(kill(pid, 0), 0) << "a key did not end it: " << daemon.Errors();
 }
 

@@ -37,28 +37,20 @@ TEST(PixelGrid, CellsTileEverySurfaceExactly) {
     }
 }
 
-TEST(PixelGrid, BoxesAreClippedToTheSurfaceAndEmptyOnesCoverNothing) {
+// Boxes beyond the surface are clipped and empty ones cover nothing. Pointer positions come back
+// in twips until a scale is set (15 a pixel at 96 dots per inch, 7.5 at 192), then in logical
+// units; each axis by its own size.
+TEST(PixelGrid, BoxesAreClippedAndPointerPositionsComeBackInTwipsThenInLogicalUnits) {
     PixelGrid grid;
-    grid.Resize(200, 100, 96, 96);
-    grid.SetLogicalScale(0, 0, 20, 10);
-    for (const auto& [x, y, dx] : {std::array{-3.F, 2.F, 1.F},
-                                   {25.F, 2.F, 1.F},
-                                   {2.F, -40.F, 1.F},
-                                   {2.F, 1e9F, 1.F},
-                                   {2.F, 2.F, 0.F}})
-        EXPECT_EQ(grid.Box(x, y, dx, 1), std::nullopt) << x << "," << y;
-    EXPECT_EQ(grid.Box(-1, 9, 2, 5), (Strip{0, 90, 10, 100}));  // over the bottom-left corner
-}
-
-// Twips until a scale is set (15 a pixel at 96 dots per inch, 7.5 at 192), then logical units;
-// each axis by its own size.
-TEST(PixelGrid, PointerPositionsComeBackInTwipsThenInLogicalUnits) {
-    PixelGrid grid;
-    grid.Resize(400, 300, 96, 192);
-    EXPECT_EQ(std::pair(grid.LogicalX(200), grid.LogicalY(100)), std::pair(3000.F, 750.F));
-    grid.SetLogicalScale(0, 0, 48, 40);
-    EXPECT_EQ(std::pair(grid.LogicalX(100), grid.LogicalY(225)), std::pair(12.F, 30.F));
+    grid.Resize(200, 50, 96, 192);
+    EXPECT_EQ(std::pair(grid.LogicalX(100), grid.LogicalY(50)), std::pair(1500.F, 375.F));
     EXPECT_EQ(TwipsPerPixel(0), 15);
+    grid.SetLogicalScale(0, 0, 20, 10);
+    EXPECT_EQ(std::pair(grid.LogicalX(50), grid.LogicalY(30)), std::pair(5.F, 6.F));
+    const float outside[][3] = {{-3, 2, 1}, {25, 2, 1}, {2, -40, 1}, {2, 1e9F, 1}, {2, 2, 0}};
+    for (const auto& [x, y, dx] : outside)
+        EXPECT_EQ(grid.Box(x, y, dx, 1), std::nullopt) << x << "," << y;
+    EXPECT_EQ(grid.Box(-1, 9, 2, 5), (Strip{0, 45, 10, 50}));  // over the bottom-left corner
 }
 
 // A row merges into one strip, a column into one; past 32 strips they become their bounding box.

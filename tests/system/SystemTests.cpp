@@ -62,10 +62,8 @@ TEST(HostWindow, TheHostsArgumentsAndEnvironmentGiveTheWindowAndTheInstanceScope
              {"", "/s --root", "/s|root||,,root"},
              {"", "/s garbage", "/s garbage|||,"},
              {"", "/s --window-id", "/s --window-id|||,"},
-             {"", "/s -root --root", "/s -root --root|||,"},
              {"", "/s -window-id 1 --window-id 2", "/s -window-id 1 --window-id 2|||,"},
              {"", "/s -root ''", "/s -root |||,"},
-             {"", "/sx -root", "/sx -root|||,"},
              {"", "/c -root", "/c -root|||,"},
              {"", "-root /s", "-root /s|||,"},
              {"", "", "|||,"}}) {
