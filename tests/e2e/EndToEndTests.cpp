@@ -79,9 +79,9 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
     }
 }
 
-// The window appears, then the bell rings once; a click on the notice does nothing; covered and
-// uncovered, it shows again. The libraries' complaints (here about a broken font configuration)
-// never reach stderr. Afterwards nothing keeps a saver away.
+// The window appears, then the bell rings once; covered and uncovered, it shows again. The
+// libraries' complaints (here about a broken font configuration) never reach stderr. Afterwards
+// nothing keeps a saver away.
 TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrDestruction) {
     x_.MapsAndBells();
     for (const std::string ending :
@@ -96,8 +96,6 @@ TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrD
                 std::this_thread::sleep_for(20ms);
             std::this_thread::sleep_for(200ms);  // time for a second bell, if one came
             EXPECT_EQ(x_.MapsAndBells(), " map bell");
-            Xdotool("mousemove --window " + id + " 20 20 click 1");  // on the notice: nothing
-            EXPECT_EQ(about->Wait(300ms), "running");
             EXPECT_EQ(x_.LostUnderPopup(area), 0) << "not redrawn after a popup";
         }
         if (ending == "close")
@@ -136,20 +134,10 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
     }
 }
 
-// Hostile limits (too few descriptors, too little address space) give one line and status 1, or a
-// saver that a key ends, never by the watchdog. A saver whose painting loop stops (its main thread
-// alone stopped, as a reply that never comes would stop it) ends within seconds with one line,
-// status 1; one stopped whole (SIGSTOP) for longer and continued runs on.
-TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
-    for (const char* limit :
-         {"ulimit -n 8", "ulimit -n 12", "ulimit -v 90000", "ulimit -v 100000"}) {
-        auto saver = x_.Start({"/s"}, {}, limit + std::string("; exec"));
-        std::this_thread::sleep_for(1500ms);
-        Xdotool("key a");
-        const std::string status = saver->Wait(3s), errors = saver->Errors();
-        if (status != "exit 0") Refused(*saver, "digitmosaic: ");
-        EXPECT_EQ(errors.find("stopped responding"), errors.npos) << limit;
-    }
+// A saver whose painting loop stops (its main thread alone stopped, as a reply that never comes
+// would stop it) ends within seconds with one line, status 1; one stopped whole (SIGSTOP) for
+// longer and continued runs on.
+TEST_F(EndToEnd, AStoppedLoopNeverLeavesAScreenThatIgnoresKeys) {
     auto saver = x_.Start({"/s"});
     ASSERT_TRUE(Shows(x_, kScreen, 3s));
     kill(saver->Pid(), SIGSTOP);
@@ -388,7 +376,6 @@ TEST(InXScreenSaver, PictureShowsInItsWindowPastTheWatchdogAndAKeyEndsTheSaver) 
     while (std::this_thread::sleep_for(20ms), !(pid = std::atoi(x.Sh(find, true).c_str())))
         ASSERT_LT(Clock::now(), activated + 5s) << "no saver started: " << daemon.Errors();
     EXPECT_TRUE(Shows(x, kScreen, 3s)) << daemon.Errors();
-    EXPECT_EQ(SaverWindows(x).size(), 0U) << "a window of its own, not XScreenSaver's";
     std::this_thread::sleep_until(activated + 65s);
     ASSERT_EQ(kill(pid, 0), 0) << "the saver ended by itself: " << daemon.Errors();
     EXPECT_TRUE(Shows(x, kScreen, 500ms)) << "no picture past the watchdog's raise";
@@ -456,30 +443,26 @@ TEST(InMateScreensaver, ActivationRunsTheInstalledSaverFullScreenAndDeactivation
 
 // Enables the dummy driver's output at exactly that place and size, with a mode made for it.
 std::string Enable(const std::string& output, const Rect& a, bool primary = false) {
-    char line[512];
-    std::snprintf(line, sizeof line,
-                  "xrandr --newmode e2e-%dx%d %.2f %d %d %d %d %d %d %d %d 2>/dev/null; "
-                  "xrandr --addmode %s e2e-%dx%d 2>/dev/null; "
-                  "xrandr --output %s --mode e2e-%dx%d --pos %dx%d %s && ",
-                  a.width, a.height, (a.width + 160) * (a.height + 30) * 60 / 1e6, a.width,
-                  a.width + 48, a.width + 80, a.width + 160, a.height, a.height + 3, a.height + 8,
-                  a.height + 30, output.c_str(), a.width, a.height, output.c_str(), a.width,
-                  a.height, a.x, a.y, primary ? "--primary" : "");
-    return line;
+    const std::string size = std::to_string(a.width) + " " + std::to_string(a.height);
+    const std::string mode = std::to_string(a.width) + "x" + std::to_string(a.height) + "_60.00";
+    return "xrandr --newmode $(gtf " + size +
+           " 60 | sed -n 's/.*Modeline \"\\(.*\\)\"/\\1/p') 2>/dev/null; " + "xrandr --addmode " +
+           output + " " + mode + " 2>/dev/null; xrandr --output " + output + " --mode " + mode +
+           " --pos " + std::to_string(a.x) + "x" + std::to_string(a.y) +
+           (primary ? " --primary" : "") + " && ";
 }
 
 // Waits until the saver has a window exactly on each monitor, and no other, and cells on each.
 void Covers(const Server& x, const std::vector<Rect>& monitors) {
     std::vector<Rect> windows;
-    for (const auto end = Clock::now() + 1s; Clock::now() < end;)
-        if (windows = SaverWindows(x);
-            std::is_permutation(monitors.begin(), monitors.end(), windows.begin(), windows.end()))
-            break;
-    std::string text;
-    for (const Rect& w : windows) text += ToString(w) + " ";
-    EXPECT_EQ(windows.size(), monitors.size()) << "the saver's windows: " << text;
-    for (const Rect& m : monitors)
-        EXPECT_TRUE(Shows(x, m, 1s)) << "no cells on " << ToString(m) << " among " << text;
+    const auto fit = [&] {
+        return std::is_permutation(monitors.begin(), monitors.end(), windows.begin(),
+                                   windows.end());
+    };
+    for (const auto end = Clock::now() + 1s; Clock::now() < end && !fit();)
+        windows = SaverWindows(x);
+    EXPECT_TRUE(fit()) << "the saver has " << windows.size() << " windows";
+    for (const Rect& m : monitors) EXPECT_TRUE(Shows(x, m, 1s)) << "no cells on " << ToString(m);
 }
 
 TEST(OnSeveralMonitors, EveryMonitorIsCoveredAndFollowedAsMonitorsComeChangeAndGo) {

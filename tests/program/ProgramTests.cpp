@@ -133,7 +133,7 @@ TEST(Form1, TheThirdMoveAndOkUnloadTheirOwnWindowThenEnd) {
 // sides of one half. Digits left waiting by an earlier picture do not carry over: 1920 numbers,
 // one per cell, or 107042 digits of five-digit ones.
 TEST(PictureLoop, DrawsEachRangeFromItsBottomToItsTop) {
-    Program low, high, middle;
+    Program low, high, atHalf, belowHalf;
     low.Script({Draws{}});
     high.Script({Draws{kBelowOne, kBelowOne, kBelowOne, kBelowOne, kBelowOne, kBelowOne}});
     low.state.DigitCount = high.state.DigitCount = 3;
@@ -146,15 +146,12 @@ TEST(PictureLoop, DrawsEachRangeFromItsBottomToItsTop) {
     EXPECT_EQ(parameters(low.state), std::tuple(2, 40, 48, true, true, 1 + 1920, 0));
     EXPECT_EQ(parameters(high.state), std::tuple(10, 299, 358, false, false, 41409, 16777215));
     EXPECT_EQ(high.boxes.at(360), (Box{2, 1, 1, 1, 16777215}));  // row by row
-    middle.Script(
-        {{.average = 0.5F, .spiral = kBelowHalf}, {.average = kBelowHalf, .spiral = 0.5F}});
-    std::vector<std::pair<bool, bool>> switches;  // average, spiral, as each picture was painted
-    middle.onPump = [&] {
-        const std::pair now(middle.state.AverageMode, middle.state.SpiralMode);
-        if (switches.empty() || switches.back() != now) switches.push_back(now);
-    };
-    middle.Loop();
-    EXPECT_EQ(switches, (std::vector<std::pair<bool, bool>>{{false, true}, {true, false}}));
+    atHalf.Script({{.average = 0.5F, .spiral = kBelowHalf}});
+    belowHalf.Script({{.average = kBelowHalf, .spiral = 0.5F}});
+    atHalf.Loop(), belowHalf.Loop();
+    EXPECT_EQ(std::pair(atHalf.state.AverageMode, atHalf.state.SpiralMode), std::pair(false, true));
+    EXPECT_EQ(std::pair(belowHalf.state.AverageMode, belowHalf.state.SpiralMode),
+              std::pair(true, false));
 }
 
 // Digits of consecutive numbers, most significant first; the mean of one number's digit colours
