@@ -49,7 +49,7 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
         }
         auto saver =
             x_.Start({"/s"}, {}, ending == "key shift+a" ? "exec <&- >&- 2>&-; exec" : "exec");
-        ASSERT_TRUE(Shows(x_, kScreen, 3s, scaled)) << saver->Errors();
+        ASSERT_TRUE(Shows(x_, kScreen, 8s, scaled)) << saver->Errors();
         const auto [window, area] = WindowOf(x_);
         // At ratio 2 the toolkit moves it by logical pixels: the last spans (958, 538) to the
         // corner.
