@@ -111,9 +111,8 @@ TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrD
 }
 
 // Other arguments end silently without touching the display (nothing listens on :9999). A display
-// without true colour, no display, and the display lost under a saver or an about window: one line
-// of the program's own, status 1. (Bad host windows are refused in a host's window below; the cut
-// of long values has a table of its own.)
+// without true colour, a bad host window variable (cut to its first 40 characters), no display, and
+// the display lost under a saver or an about window: one line of the program's own, status 1.
 TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStatusOne) {
     for (const Strings& args : {Strings{"/p", "1234"}, Strings{}, Strings{"/s", "junk"}}) {
         auto program = x_.Start(args, {"DISPLAY=:9999"});
@@ -122,6 +121,10 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
     }
     Server eightBit(Server::kXvfb, {"-screen", "0", "320x240x8"});
     Refused(*eightBit.Start({"/s"}), "digitmosaic: the display cannot show colours");
+    const std::string value(100000, '7');
+    Refused(*x_.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + value}),
+            "digitmosaic: XSCREENSAVER_WINDOW is not a window id: \"" + value.substr(0, 40) +
+                "\u2026\"\n");
     for (const char* display : {"DISPLAY=:9999", "WAYLAND_DISPLAY=w"})
         Refused(*x_.Start({"/s"}, {},
                           "unset DISPLAY XDG_RUNTIME_DIR; " + std::string(display) + " exec"),
@@ -135,10 +138,19 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
     }
 }
 
-// A saver whose painting loop stops (its main thread alone stopped, as a reply that never comes
-// would stop it) ends within seconds with one line, status 1; one stopped whole (SIGSTOP) for
-// longer and continued runs on.
-TEST_F(EndToEnd, AStoppedLoopNeverLeavesAScreenThatIgnoresKeys) {
+// Hostile limits (too few descriptors, too little address space) give one line and status 1, or a
+// saver that a key ends, never by the watchdog. A saver whose painting loop stops (its main thread
+// alone stopped, as a reply that never comes would stop it) ends within seconds with one line,
+// status 1; one stopped whole (SIGSTOP) for longer and continued runs on.
+TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
+    for (const char* limit :
+         {"ulimit -n 8", "ulimit -n 12", "ulimit -v 90000", "ulimit -v 100000"}) {
+        auto saver = x_.Start({"/s"}, {}, limit + std::string("; exec"));
+        std::this_thread::sleep_for(1500ms);
+        Xdotool("key a");
+        if (saver->Wait(3s) != "exit 0") Refused(*saver, "digitmosaic: ");
+        EXPECT_EQ(saver->Errors().find("stopped responding"), std::string::npos) << limit;
+    }
     auto saver = x_.Start({"/s"});
     ASSERT_TRUE(Shows(x_, kScreen, 3s));
     kill(saver->Pid(), SIGSTOP);
