@@ -1,17 +1,13 @@
-// The real binary in its own windows on a private Xvfb, driven with xdotool and the test's own X
-// connection, read back from screenshots and, for what it touches on the machine, from strace.
-#include <gtest/gtest.h>
-
+// The real binary on private servers, driven with xdotool (or wtype) and the test's own X
+// connection and read back from screenshots: in its own windows on Xvfb (and, for what it touches
+// on the machine, under strace), and in the hosts that run screen savers on Linux: in a host's
+// window as the settings' previews and MATE pass one, on the root window, in XScreenSaver's daemon
+// and MATE's screen saver, on monitors that come, change and go, and on a Wayland compositor.
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/ptrace.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <filesystem>
+#include <charconv>
 #include <sstream>
-#include <thread>
 
 #include "Harness.h"
 
@@ -19,7 +15,6 @@ namespace {
 
 using namespace e2e;
 namespace fs = std::filesystem;
-const Rect kScreen{0, 0, 960, 540};
 
 // The one window of the saver or the about window on the server, once visible.
 std::pair<unsigned long, Rect> WindowOf(const Server& server) {
@@ -37,31 +32,41 @@ class EndToEnd : public ::testing::Test {
     Server x_;
 };
 
-// The first starts with standard input, output and error closed: they become /dev/null.
+// The first starts with standard input, output and error closed: they become /dev/null. The last
+// runs at device pixel ratio 2 (the desktop's Xft.dpi of 192) under a window manager (Openbox), a
+// window of the test's own active: the saver covers every device pixel and takes the keyboard.
 TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMovesOrItsWindowGoing) {
-    for (const std::string ending : {"key shift+a", "key ctrl+alt+z", "click 1", "click 3",
-                                     "mousemove 100 100", "close", "windowclose"}) {
+    for (const std::string ending : {"key shift+a", "click 1", "click 3", "mousemove 100 100",
+                                     "close", "windowclose", "key ctrl+alt+z"}) {
         SCOPED_TRACE(ending);
-        const auto start = Clock::now();
+        const bool scaled = ending == "key ctrl+alt+z";
+        std::unique_ptr<Child> manager;
+        if (scaled) {
+            x_.Sh("echo 'Xft.dpi: 192' | xrdb -nocpp -merge");
+            manager = std::make_unique<Child>(Strings{"openbox"}, Strings{"DISPLAY=" + x_.Name()});
+            x_.Sh("until xdotool windowactivate --sync " + std::to_string(x_.Map({9, 9, 90, 90})) +
+                  " 2>/dev/null; do sleep 0.1; done");  // once the manager runs
+        }
         auto saver =
             x_.Start({"/s"}, {}, ending == "key shift+a" ? "exec <&- >&- 2>&-; exec" : "exec");
-        ASSERT_TRUE(Shows(x_, kScreen, 3s)) << saver->Errors();
+        ASSERT_TRUE(Shows(x_, kScreen, 8s, scaled)) << saver->Errors();
         const auto [window, area] = WindowOf(x_);
+        // At ratio 2 the toolkit moves it by logical pixels: the last spans (958, 538) to the
+        // corner.
+        const std::string at = Xdotool("getmouselocation").substr(0, 12);
+        EXPECT_TRUE(at == "x:959 y:539 " || (scaled && at == "x:958 y:538 ")) << at;
         if (ending == "key shift+a") {
-            EXPECT_LT(Clock::now() - start, 1s) << "no cells within a second";
-            EXPECT_EQ(Xdotool("getmouselocation").substr(0, 12), "x:959 y:539 ") << "not parked";
             EXPECT_EQ(area, kScreen);
-            for (const char* fd : {"0", "1", "2"})
-                EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(saver->Pid()) + "/fd/" + fd),
-                          "/dev/null");
+            EXPECT_EQ(x_.Sh("cd /proc/" + std::to_string(saver->Pid()) + "/fd && readlink 0 1 2"),
+                      "/dev/null\n/dev/null\n/dev/null\n");
+            // Covered in part or wholly, then uncovered, it shows its picture again at once. Wholly
+            // covered, it sleeps until an event comes: not a wake in two seconds.
             EXPECT_LT(x_.LostUnderPopup({380, 170, 200, 200}), 400) << "not redrawn after a popup";
-            // Wholly covered, it sleeps: a wake a second for its watchdog, not one a refresh.
-            // Uncovered, it shows its picture again at once and paints on.
             EXPECT_LT(x_.LostUnderPopup(kScreen,
                                         [&] {
                                             const long before = Sleeps(saver->Pid());
-                                            std::this_thread::sleep_for(1s);
-                                            EXPECT_LT(Sleeps(saver->Pid()) - before, 8);
+                                            std::this_thread::sleep_for(2s);
+                                            EXPECT_LE(Sleeps(saver->Pid()) - before, 1);
                                         }),
                       400);
             const Image now = x_.Shot();
@@ -72,16 +77,17 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
             Xdotool("mousemove 100 100 sleep 0.3 mousemove 300 200 sleep 0.3");
             EXPECT_EQ(saver->Wait(0ms), "running");
         }
-        if (ending == "close") x_.Close(window);
-        if (const std::string id = std::to_string(window); ending != "close")
-            Xdotool(ending == "windowclose" ? ending + " " + id : ending);
+        if (ending == "close")
+            x_.Close(window);
+        else
+            Xdotool(ending == "windowclose" ? ending + " " + std::to_string(window) : ending);
         EXPECT_EQ(saver->Wait(1s), "exit 0");
     }
 }
 
-// The window appears, then the bell rings once; a click on the notice does nothing; covered and
-// uncovered, it shows again. The libraries' complaints (here about a broken font configuration)
-// never reach stderr. Afterwards nothing keeps a saver away.
+// The window appears, then the bell rings once; covered and uncovered, it shows again. The
+// libraries' complaints (here about a broken font configuration) never reach stderr. Afterwards
+// nothing keeps a saver away.
 TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrDestruction) {
     x_.MapsAndBells();
     for (const std::string ending :
@@ -96,12 +102,11 @@ TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrD
                 std::this_thread::sleep_for(20ms);
             std::this_thread::sleep_for(200ms);  // time for a second bell, if one came
             EXPECT_EQ(x_.MapsAndBells(), " map bell");
-            Xdotool("mousemove --window " + id + " 20 20 click 1");  // on the notice: nothing
-            EXPECT_EQ(about->Wait(300ms), "running");
             EXPECT_EQ(x_.LostUnderPopup(area), 0) << "not redrawn after a popup";
         }
-        if (ending == "close") x_.Close(window);
-        if (ending != "close")
+        if (ending == "close")
+            x_.Close(window);
+        else
             Xdotool(ending == "click 1" ? "mousemove --window " + id + " 104 68 click 1"  // OK
                     : ending == "windowclose" ? "windowclose " + id
                                               : "windowfocus --sync " + id + " key " + ending);
@@ -128,7 +133,7 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
                 "\u2026\"\n");
     for (const char* display : {"DISPLAY=:9999", "WAYLAND_DISPLAY=w"})
         Refused(*x_.Start({"/s"}, {},
-                          std::string("unset DISPLAY XDG_RUNTIME_DIR; ") + display + " exec"),
+                          "unset DISPLAY XDG_RUNTIME_DIR; " + std::string(display) + " exec"),
                 "digitmosaic: cannot open a window: ");
     for (const char* argument : {"/s", "/c"}) {
         Server lost;
@@ -149,12 +154,8 @@ TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
         auto saver = x_.Start({"/s"}, {}, limit + std::string("; exec"));
         std::this_thread::sleep_for(1500ms);
         Xdotool("key a");
-        const std::string status = saver->Wait(3s), errors = saver->Errors();
-        EXPECT_TRUE(status == "exit 0" ||
-                    (status == "exit 1" && errors.rfind("digitmosaic: ", 0) == 0 &&
-                     std::count(errors.begin(), errors.end(), '\n') == 1 &&
-                     errors.find("stopped responding") == errors.npos))
-            << limit << ": " << status << ", " << errors;
+        if (saver->Wait(3s) != "exit 0") Refused(*saver, "digitmosaic: ");
+        EXPECT_EQ(saver->Errors().find("stopped responding"), std::string::npos) << limit;
     }
     auto saver = x_.Start({"/s"});
     ASSERT_TRUE(Shows(x_, kScreen, 3s));
@@ -173,10 +174,9 @@ TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
 
 // Twenty savers started at the same instant: cells within a second and after two seconds exactly
 // one runs, every round, and a key ends it. Later starts, with either spelling of the display and
-// as the about window, end at once and leave the running one's descriptors as they were; a saver
-// runs on another display beside it; one killed leaves nothing that keeps the next away.
+// as the about window, end at once and leave the running one's descriptors as they were; one
+// killed leaves nothing that keeps the next away.
 TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
-    Server other;
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         int gate[2];
@@ -190,7 +190,7 @@ TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
         std::this_thread::sleep_for(2s);
         const auto runs = [](const auto& saver) { return saver->Wait(0ms) == "running"; };
         ASSERT_EQ(std::count_if(savers.begin(), savers.end(), runs), 1);
-        Child* running = std::find_if(savers.begin(), savers.end(), runs)->get();
+        Child* const running = std::find_if(savers.begin(), savers.end(), runs)->get();
         const fs::path fds = "/proc/" + std::to_string(running->Pid()) + "/fd";
         const auto before = std::distance(fs::directory_iterator(fds), {});
         for (int i = 0; round == 0 && i < 20; ++i)
@@ -198,10 +198,6 @@ TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
                 x_.Start({i ? "/s" : "/c"}, {"DISPLAY=" + x_.Name() + (i % 2 ? ".0" : "")}));
         for (std::size_t i = 20; i < savers.size(); ++i) EXPECT_EQ(savers[i]->Wait(5s), "exit 0");
         EXPECT_EQ(std::distance(fs::directory_iterator(fds), {}), before) << "its descriptors";
-        if (round == 0) {
-            auto beside = other.Start({"/s"});
-            EXPECT_TRUE(Shows(other, kScreen, 3s)) << "on another display";
-        }
         if (round == 1) {
             kill(running->Pid(), SIGKILL);
             savers.push_back(x_.Start({"/s"}));
@@ -218,8 +214,7 @@ TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
 // and TMPDIR (or no HOME, where the toolkit would make its runtime directory in TMPDIR when the
 // user has none in /run/user): the saver and the about window
 // execute no program, start no process, create or write no file (/dev/null aside), connect to
-// nothing but the display; the folders stay empty. The saver starts two threads: the display's
-// reader and the watchdog; no session bus, no accessibility bridge.
+// nothing but the display (no session bus, no accessibility bridge); the folders stay empty.
 TEST_F(EndToEnd, ItWritesNothingStartsNothingAndConnectsOnlyToTheDisplay) {
     TempDir home, tmp, traces;
     const std::string display = "/tmp/.X11-unix/X" + x_.Name().substr(1) + "\"";
@@ -234,19 +229,17 @@ TEST_F(EndToEnd, ItWritesNothingStartsNothingAndConnectsOnlyToTheDisplay) {
                     "/t -e trace=execve,execveat,fork,vfork,clone,clone3,open,openat,creat,mkdir,"
                     "mkdirat,rename,renameat,renameat2,link,linkat,symlink,symlinkat,unlink,"
                     "unlinkat,chmod,fchmodat,truncate,connect");
-            const auto [window, area] = WindowOf(x_);
-            Xdotool(argument == "/s"
-                        ? "key a"
-                        : "mousemove --window " + std::to_string(window) + " 104 68 click 1");
+            const std::string window = std::to_string(WindowOf(x_).first);  // once shown
+            Xdotool(argument == "/s" ? "key a"
+                                     : "mousemove --window " + window + " 104 68 click 1");
             EXPECT_EQ(program->Wait(5s), "exit 0") << program->Errors();
             std::istringstream trace(
                 e2e::Run({"sh", "-c", "cd \"$0\" && cat t && rm t", traces.path}));
-            int programs = 0, threads = 0;
+            int programs = 0;
             for (std::string call; std::getline(trace, call);) {
                 const auto is = [&](const char* what) { return call.find(what) != call.npos; };
                 const bool failed = is(" = -1 ");
                 programs += is("execve");
-                threads += is("CLONE_THREAD") && !failed;
                 EXPECT_FALSE(
                     ((is("clone") || is("fork(")) && !is("CLONE_THREAD")) ||
                     ((is("O_WRONLY") || is("O_RDWR") || is("creat")) && !is("\"/dev/null\"")) ||
@@ -255,10 +248,286 @@ TEST_F(EndToEnd, ItWritesNothingStartsNothingAndConnectsOnlyToTheDisplay) {
                     << call;
             }
             EXPECT_EQ(programs, 1) << "programs executed";
-            EXPECT_TRUE(argument != "/s" || threads == 2) << threads << " threads started";
             EXPECT_TRUE(fs::is_empty(home.path) && fs::is_empty(tmp.path));
         }
     }
+}
+
+std::string Hex(unsigned long window) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + 32, window, 16).ptr).insert(0, "0x");
+}
+
+// The areas of the saver's own windows.
+std::vector<Rect> SaverWindows(const Server& x) {
+    std::vector<Rect> areas;
+    for (const auto& [id, area] : x.Windows("--classname '^digitmosaic$'")) areas.push_back(area);
+    return areas;
+}
+
+// The earlier picture stays where it was (what went black is lost) while the host's window or the
+// monitor is resized, then the whole new area gets cells.
+void ResizedKeepsAndFills(const Server& x, const Rect& from, const Rect& to,
+                          const std::string& by) {
+    SCOPED_TRACE(ToString(from) + " to " + ToString(to));
+    const Image earlier = x.Shot(from);
+    x.Sh(by);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LT(Lost(earlier, x.Shot(from)), from.width * from.height / 50) << "picture lost";
+    EXPECT_TRUE(Shows(x, to, 12s, true)) << "not refitted";
+}
+
+// In a host's window, or the root, the saver leaves the screen outside it, the pointer and the
+// windows as they were; SIGTERM ends it at once.
+// - XScreenSaver's settings dialog runs its preview as "/s --window-id ID", XSCREENSAVER_WINDOW
+//   naming the same window, an area inside the dialog. What is drawn there is in true colours,
+//   fitted to it, redrawn where a popup covered it, and follows a resize along one axis, then the
+//   other.
+// - "-root" with no window named: the desktop's virtual root where one is marked, else the root
+//   window itself, under the other windows.
+// - One saver per window, however named (hexadecimal, decimal, the argument); each ends with its
+//   window. A window that is gone, or a bad argument that wins over a good variable: one line,
+//   status 1, and nothing drawn or mapped.
+TEST(InHostWindow, PreviewRootAndOnePerWindowPaintOnlyTheirWindowFittedRedrawnAndEndAtSigterm) {
+    Server x;
+    ASSERT_TRUE(x.Up());
+    x.Sh("xdotool mousemove 940 530");
+    Image untouched;
+    std::size_t topLevels = 0;
+    const auto from = [&] {
+        topLevels = x.Windows("--maxdepth 1 ''").size(), untouched = x.Shot();
+    };
+    const auto leftAlone = [&](const Rect& a) {
+        const Image now = x.Shot();
+        int changed = 0;
+        for (int y = 0; y < now.height; ++y)
+            for (int i = 0; i < now.width; ++i)
+                changed += (i < a.x || y < a.y || i >= a.x + a.width || y >= a.y + a.height) &&
+                           untouched.pixels[y * now.width + i] != now.pixels[y * now.width + i];
+        EXPECT_EQ(changed, 0) << "pixels outside " << ToString(a);
+        EXPECT_EQ(x.Sh("xdotool getmouselocation").substr(0, 12), "x:940 y:530 ") << "pointer";
+        EXPECT_EQ(x.Windows("--maxdepth 1 ''").size(), topLevels) << "a window was mapped";
+    };
+    const unsigned long dialog = x.Map({20, 20, 900, 500}, 0x808080),
+                        preview = x.Map({20, 15, 695, 390}, 0, dialog);
+    Rect area{40, 35, 695, 390};  // the preview on the screen
+    from();
+    auto saver =
+        x.Start({"/s", "--window-id", Hex(preview)}, {"XSCREENSAVER_WINDOW=" + Hex(preview)});
+    ASSERT_TRUE(Shows(x, area, 1s)) << "no cells within 1 s: " << saver->Errors();
+    EXPECT_TRUE(Shows(x, area, 8s, true)) << "not fitted";
+    std::uint32_t channels = 0;
+    for (std::uint32_t pixel : x.Shot(area).pixels) channels |= pixel;
+    EXPECT_TRUE(channels & 0xFF && channels & 0xFF00 && channels & 0xFF0000) << channels;
+    leftAlone(area);
+    EXPECT_LT(x.LostUnderPopup({100, 60, 100, 300}), 300) << "not redrawn after a popup";
+    EXPECT_LT(x.LostUnderPopup(area), 300);
+    for (const Rect to : {Rect{40, 35, 860, 390}, Rect{40, 35, 860, 470}}) {
+        ResizedKeepsAndFills(x, area, to,
+                             "xdotool windowsize " + Hex(preview) + " " + std::to_string(to.width) +
+                                 " " + std::to_string(to.height));
+        area = to;
+    }
+    kill(saver->Pid(), SIGTERM);
+    EXPECT_EQ(saver->Wait(300ms), "signal 15") << "after SIGTERM";
+    x.Sh("xdotool windowclose " + Hex(dialog));
+    const Rect desktop{100, 80, 480, 300};
+    const unsigned long root = x.Map(desktop, 0, 0, false, true);
+    x.Map({700, 300, 200, 200}, 0x808080);
+    from();
+    saver = x.Start({"/s", "-root"});
+    EXPECT_TRUE(Shows(x, desktop, 8s, true)) << saver->Errors();
+    leftAlone(desktop);
+    x.Sh("xdotool windowclose " + Hex(root));
+    from();
+    saver = x.Start({"/s", "--root"});
+    EXPECT_TRUE(Shows(x, {0, 0, 960, 300}, 8s, true) && Shows(x, {0, 300, 700, 240}, 8s, true));
+    leftAlone(kScreen);
+    const Image above = x.Shot({700, 300, 200, 200});
+    EXPECT_EQ(std::count(above.pixels.begin(), above.pixels.end(), 0x808080U), 40000) << "above";
+
+    const unsigned long left = x.Map({0, 0, 480, 540}), right = x.Map({480, 0, 480, 540});
+    const std::string gone = std::to_string(x.Map({0, 0, 9, 9}));
+    x.Sh("xdotool windowclose " + gone);
+    from();
+    for (const auto& [value, args] : {std::pair{gone, Strings{"/s"}},
+                                      std::pair{Hex(left), Strings{"/s", "--window-id", "junk"}}}) {
+        saver = x.Start(args, {"XSCREENSAVER_WINDOW=" + value});
+        bool mapped = false, drawn = false;  // looked at all along: briefly counts too
+        for (const auto end = Clock::now() + 3s;
+             saver->Wait(0ms) == "running" && !(Clock::now() > end);)
+            mapped |= x.Windows("--maxdepth 1 ''").size() > topLevels,
+                drawn |= x.Shot().pixels != untouched.pixels;
+        Refused(*saver, "digitmosaic: ");
+        EXPECT_FALSE(mapped || drawn) << value;
+    }
+    auto inLeft = x.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + Hex(left)});
+    auto inRight = x.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + std::to_string(right)});
+    EXPECT_TRUE(Shows(x, {0, 0, 480, 540}, 1s) && Shows(x, {480, 0, 480, 540}, 1s));
+    EXPECT_EQ(x.Start({"/s", "-window-id", Hex(left)})->Wait(1s), "exit 0") << "a second one";
+    EXPECT_EQ(inRight->Wait(0ms), "running") << inRight->Errors();
+    x.Sh("xdotool windowclose " + Hex(right));
+    EXPECT_EQ(inRight->Wait(1s), "exit 0") << "after its window was destroyed";
+}
+
+// XScreenSaver's daemon, as an unprivileged user whose settings run the saver (copied where that
+// user may run it). Its watchdog raises its own window about once a minute: the picture must still
+// show after that.
+TEST(InXScreenSaver, PictureShowsInItsWindowPastTheWatchdogAndAKeyEndsTheSaver) {
+    Server x;
+    TempDir home(kNobody, 0755);
+    const std::string saver = home.path + "/digitmosaic";
+    std::filesystem::copy_file(SaverBinary(), saver);
+    ASSERT_TRUE(x.Up() && chown(saver.c_str(), kNobody, kNobody) == 0);
+    home.Write(".xscreensaver",
+               "mode: one\nselected: 0\nlock: False\nfade: False\nunfade: False\nsplash: False\n"
+               "timeout: 1:00:00\nprograms: \"Digit Mosaic\" " +
+                   saver + " /s \\n\n");
+    Child daemon(AsNobody({"HOME=" + home.path, "DISPLAY=" + x.Name(), "PATH=/usr/bin:/bin"},
+                          {"xscreensaver", "-no-splash", "-verbose"}));
+    const std::string find = "pgrep -f '^" + saver + " /s'";  // the saver it ran, by its path
+    std::shared_ptr<void> ending(nullptr, [&](void*) { x.Sh("kill -9 $(" + find + ")", true); });
+    auto activated = Clock::now() + 10s;  // it answers once it has set up its windows
+    while (x.Sh("xscreensaver-command -activate >/dev/null && echo yes", true) != "yes\n")
+        ASSERT_LT(Clock::now(), activated) << daemon.Errors();
+    activated = Clock::now();
+    pid_t pid = 0;
+    while (std::this_thread::sleep_for(20ms), !(pid = std::atoi(x.Sh(find, true).c_str())))
+        ASSERT_LT(Clock::now(), activated + 5s) << "no saver started: " << daemon.Errors();
+    EXPECT_TRUE(Shows(x, kScreen, 3s)) << daemon.Errors();
+    std::this_thread::sleep_until(activated + 65s);
+    ASSERT_EQ(kill(pid, 0), 0) << "the saver ended by itself: " << daemon.Errors();
+    EXPECT_TRUE(Shows(x, kScreen, 500ms)) << "no picture past the watchdog's raise";
+    x.Sh("xdotool key a; timeout 2 tail --pid=" + std::to_string(pid) + " -f /dev/null", true);
+    EXPECT_NE(kill(pid, 0), 0) << "a key did not end it: " << daemon.Errors();
+}
+
+// MATE's screen saver, as an unprivileged user under dbus-run-session, its theme set to the saver's
+// entry. It runs its entries' programs only from system folders: the installed tree (the install
+// rules' output, or the unpacked package given in DIGITMOSAIC_INSTALLED) is laid over /usr in a
+// private mount namespace, so the machine stays as it was.
+TEST(InMateScreensaver, ActivationRunsTheInstalledSaverFullScreenAndDeactivationEndsIt) {
+    Server x;
+    ASSERT_TRUE(x.Up());
+    TempDir into(0, 0755), home(kNobody, 0755), runtime(kNobody);
+    const char* given = std::getenv("DIGITMOSAIC_INSTALLED");
+    if (!given || !*given)
+        e2e::Run({DIGITMOSAIC_CMAKE, "--install", DIGITMOSAIC_BUILD_DIR, "--prefix", "/usr"},
+                 {"DESTDIR=" + into.path});
+    const std::string session = home.Write(
+        "session.sh",
+        "gsettings set org.mate.screensaver mode single &&\n"
+        "gsettings set org.mate.screensaver themes \"['screensavers-digitmosaic']\" &&\n"
+        "gsettings set org.mate.screensaver lock-enabled false &&\n"
+        "echo \"$$ $DBUS_SESSION_BUS_ADDRESS\" > \"$HOME/bus.new\" &&\n"
+        "mv \"$HOME/bus.new\" \"$HOME/bus\" && exec mate-screensaver --no-daemon --debug\n");
+    std::string line = "mount -t overlay overlay -o lowerdir=\"$0/usr:/usr\" /usr && exec";
+    for (const std::string& word :  // the accessibility bus stays off
+         AsNobody({"HOME=" + home.path, "XDG_RUNTIME_DIR=" + runtime.path, "DISPLAY=" + x.Name(),
+                   "PATH=/usr/bin:/bin", "NO_AT_BRIDGE=1", "GTK_A11Y=none"},
+                  {"dbus-run-session", "--", "sh", session}))
+        line += " '" + word + "'";
+    Child mate({"unshare", "--mount", "--propagation", "private", "sh", "-c", line,
+                given && *given ? given : into.path});
+    pid_t pid = -1;
+    std::string bus;
+    const auto children = [&](const std::string& command, const char* after = "") {  // their ids
+        return x.Sh(command + "$(pgrep -P " + std::to_string(pid) + ")" + after, true);
+    };
+    const auto command = [&](const std::string& option) {
+        std::string status;
+        e2e::Run(AsNobody({"DBUS_SESSION_BUS_ADDRESS=" + bus, "DISPLAY=" + x.Name()},
+                          {"mate-screensaver-command", option}),
+                 {}, 5s, &status);
+        return status == "exit 0";
+    };
+    std::shared_ptr<void> ending(nullptr, [&](void*) {  // its savers, then it; the session follows
+        if (pid > 0) children("kill " + std::to_string(pid) + " ");
+    });
+    for (const auto end = Clock::now() + 10s;
+         !(std::ifstream(home.path + "/bus") >> pid >> bus) || !command("--query");)
+        ASSERT_LT(Clock::now(), end) << "mate-screensaver does not answer: " << mate.Errors();
+    ASSERT_TRUE(command("--activate")) << mate.Errors();
+    std::string cmdline, saver("/usr/libexec/xscreensaver/digitmosaic\0/s\0", 41);
+    for (const auto end = Clock::now() + 5s; cmdline != saver && Clock::now() < end;)
+        cmdline = children("cat /proc/", "/cmdline");  // its one child's, once the saver
+    ASSERT_EQ(cmdline, saver) << children("echo ") << mate.Errors();
+    EXPECT_TRUE(Shows(x, kScreen, 8s, true)) << "not full screen: " << mate.Errors();
+    ASSERT_TRUE(command("--deactivate")) << mate.Errors();
+    for (const auto end = Clock::now() + 2s; Clock::now() < end && children("echo ") != "\n";)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(children("echo "), "\n") << "a saver runs after deactivation";
+}
+
+// Enables the dummy driver's output at exactly that place and size, with a mode made for it.
+std::string Enable(const std::string& output, const Rect& a, bool primary = false) {
+    const std::string size = std::to_string(a.width) + " " + std::to_string(a.height);
+    const std::string mode = std::to_string(a.width) + "x" + std::to_string(a.height) + "_60.00";
+    return "xrandr --newmode $(gtf " + size +
+           " 60 | sed -n 's/.*Modeline \"\\(.*\\)\"/\\1/p') 2>/dev/null; " + "xrandr --addmode " +
+           output + " " + mode + " 2>/dev/null; xrandr --output " + output + " --mode " + mode +
+           " --pos " + std::to_string(a.x) + "x" + std::to_string(a.y) +
+           (primary ? " --primary" : "") + " && ";
+}
+
+// Waits until the saver has a window exactly on each monitor, and no other, and cells on each.
+void Covers(const Server& x, const std::vector<Rect>& monitors) {
+    std::vector<Rect> windows;
+    const auto fit = [&] {
+        return std::is_permutation(monitors.begin(), monitors.end(), windows.begin(),
+                                   windows.end());
+    };
+    for (const auto end = Clock::now() + 1s; Clock::now() < end && !fit();)
+        windows = SaverWindows(x);
+    EXPECT_TRUE(fit()) << "the saver has " << windows.size() << " windows";
+    for (const Rect& m : monitors) EXPECT_TRUE(Shows(x, m, 1s)) << "no cells on " << ToString(m);
+}
+
+TEST(OnSeveralMonitors, EveryMonitorIsCoveredAndFollowedAsMonitorsComeChangeAndGo) {
+    Server x(Server::kDummyXorg);
+    ASSERT_TRUE(x.Up());
+    const Rect primary{0, 0, 1280, 720}, second{1280, 0, 1024, 768}, third{0, 720, 800, 600};
+    // Monitors listed once, as desktops do: else this server's later resizes reach no client.
+    x.Sh(Enable("DUMMY0", primary, true) + Enable("DUMMY1", second) + "xrandr --listmonitors");
+    auto saver = x.Start({"/s"});
+    Covers(x, {primary, second});
+    EXPECT_EQ(x.Sh("xdotool getmouselocation").substr(0, 13), "x:1279 y:719 ") << "not parked";
+    x.Sh(Enable("DUMMY2", third) + "true");
+    Covers(x, {primary, second, third});
+    Rect area = second;  // grows along one axis, then the other
+    for (const Rect to : {Rect{1280, 0, 1280, 768}, Rect{1280, 0, 1280, 1024}}) {
+        ResizedKeepsAndFills(x, area, to, Enable("DUMMY1", to) + "true");
+        Covers(x, {primary, area = to, third});
+    }
+    x.Sh("xrandr --output DUMMY2 --off");
+    Covers(x, {primary, area});
+    EXPECT_EQ(saver->Wait(0ms), "running") << saver->Errors();
+}
+
+// Headless sway with two outputs: each is covered, over the desktop; hidden, the saver sleeps, and
+// shown again it paints on; a key typed with wtype (after giving the saver time to bind the virtual
+// keyboard it adds) ends the saver silently.
+TEST(OnWayland, EveryOutputShowsThePictureFullScreenSleepsHiddenAndAKeyEndsTheSaverSilently) {
+    const std::vector<Rect> outputs{kScreen, {960, 0, 640, 480}};
+    Server sway(Server::kSway, {}, outputs);
+    ASSERT_TRUE(sway.Up());
+    const Image desktop[] = {sway.Shot(outputs[0]), sway.Shot(outputs[1])};
+    auto saver = sway.Start({"/s"}, {"QT_WAYLAND_FRAME_CALLBACK_TIMEOUT=0"});  // never hidden
+    for (int i : {0, 1})
+        EXPECT_TRUE(Shows(sway, outputs[i], 8s, true, desktop[i])) << i << saver->Errors();
+    // Headless sway cannot power its outputs off; other workspaces shown on them stop the saver's
+    // frame callbacks the same way. It sleeps without a wake, then paints again when shown.
+    const std::string swaymsg = "SWAYSOCK=$(echo ${WAYLAND_DISPLAY%/*}/sway-ipc.*) swaymsg ";
+    sway.Sh(swaymsg + "focus output HEADLESS-1, workspace 8, focus output HEADLESS-2, workspace 9");
+    std::this_thread::sleep_for(500ms);
+    const long before = Sleeps(saver->Pid());
+    std::this_thread::sleep_for(2s);
+    EXPECT_LE(Sleeps(saver->Pid()) - before, 1) << "woken while hidden";
+    sway.Sh(swaymsg + "workspace 1, workspace 2");
+    EXPECT_NE(sway.Shot(kScreen).pixels, sway.Shot(kScreen).pixels) << "not painting again";
+    sway.Sh("wtype -s 300 a");
+    EXPECT_EQ(saver->Wait(2s), "exit 0");
+    EXPECT_EQ(saver->Errors(), "");
 }
 
 }  // namespace

@@ -1,149 +1,19 @@
-// The harness: processes, servers, screenshots and the one wait for cells.
+// The harness's servers, screenshots and the one wait for cells.
 #include "Harness.h"
-
-#include <gtest/gtest.h>  // before Xlib, whose macros would clash with it
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
 #include <unordered_set>
 
-extern char** environ;
-
 namespace e2e {
-
-std::string ToString(const Rect& r) {
-    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
-           "+" + std::to_string(r.y);
-}
-
-std::size_t Image::Colours() const {
-    return std::unordered_set<std::uint32_t>(pixels.begin(), pixels.end()).size();
-}
-
-TempDir::TempDir(uid_t user, unsigned mode) : owner(user) {
-    char name[] = "/tmp/digitmosaic-e2e-XXXXXX";
-    path = mkdtemp(name) ? name : "";
-    if (path.empty() || chmod(name, mode) != 0 || chown(name, user, user) != 0)
-        ADD_FAILURE() << "no temporary directory for user " << user;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-}
-
-std::string TempDir::Write(const std::string& name, const std::string& text) const {
-    const std::string file = path + "/" + name;
-    std::ofstream(file) << text;
-    if (chown(file.c_str(), owner, owner) != 0) ADD_FAILURE() << "cannot write " << file;
-    return file;
-}
-
-Child::Child(const Strings& args, const Strings& env, int passFdAs3) {
-    Strings command{"env"};
-    command.insert(command.end(), env.begin(), env.end());
-    command.insert(command.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& arg : command) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (out_ && err_) posix_spawn_file_actions_adddup2(&actions, fileno(out_), 1);
-    if (out_ && err_) posix_spawn_file_actions_adddup2(&actions, fileno(err_), 2);
-    if (passFdAs3 >= 0) posix_spawn_file_actions_adddup2(&actions, passFdAs3, 3);
-    if (!out_ || !err_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ))
-        pid_ = -1, ADD_FAILURE() << "cannot start " << args.front();
-    posix_spawn_file_actions_destroy(&actions);
-}
-
-Child::~Child() {
-    for (int signal : {SIGTERM, SIGKILL})
-        if (Wait(0ms) == "running") kill(pid_, signal), Wait(2s);
-    for (std::FILE* file : {out_, err_})
-        if (file) std::fclose(file);
-}
-
-std::string Child::Wait(ms timeout) {
-    for (const auto end = Clock::now() + timeout; !status_ && pid_ > 0;) {
-        if (int status; waitpid(pid_, &status, WNOHANG) == pid_)
-            status_ = status;
-        else if (Clock::now() >= end)
-            return "running";
-        else
-            std::this_thread::sleep_for(5ms);
-    }
-    if (!status_) return "not started";
-    return WIFEXITED(*status_) ? "exit " + std::to_string(WEXITSTATUS(*status_))
-                               : "signal " + std::to_string(WTERMSIG(*status_));
-}
-
-std::string Child::Read(std::FILE* file) {
-    std::string text;
-    char buffer[65536];
-    for (ssize_t got;
-         file && (got = pread(fileno(file), buffer, sizeof buffer, off_t(text.size()))) > 0;)
-        text.append(buffer, std::size_t(got));
-    return text;
-}
-
-std::string Run(const Strings& args, const Strings& env, ms timeout, std::string* status) {
-    Child child(args, env);
-    const std::string ended = child.Wait(timeout);
-    if (status) *status = ended;
-    if (ended == "running" || (!status && ended != "exit 0"))
-        ADD_FAILURE() << args.back() << ": " << ended << ": " << child.Errors();
-    return child.Out();
-}
-
-void Refused(Child& program, const std::string& line) {
-    const std::string status = program.Wait(5s), errors = program.Errors();
-    EXPECT_TRUE(status == "exit 1" && errors.rfind(line, 0) == 0 &&
-                std::count(errors.begin(), errors.end(), '\n') == 1)
-        << status << ": " << errors;
-}
-
-Strings AsNobody(const Strings& env, const Strings& command) {
-    const std::string id = std::to_string(kNobody);
-    Strings line{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "env", "-i"};
-    line.insert(line.end(), env.begin(), env.end());
-    line.insert(line.end(), command.begin(), command.end());
-    return line;
-}
-
-long Sleeps(pid_t pid) {
-    long sleeps = 0;
-    for (const auto& task :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
-        std::ifstream status(task.path() / "status");
-        for (std::string line; std::getline(status, line);)
-            if (line.starts_with("voluntary_ctxt_switches:")) sleeps += std::stol(line.substr(24));
-    }
-    return sleeps;
-}
-
-std::string SaverBinary() {
-    const char* given = std::getenv("DIGITMOSAIC_BINARY");
-    return given && *given ? given : DIGITMOSAIC_BINARY;
-}
 
 Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outputs)
     : kind_(kind), dir_(kind == kSway ? kNobody : 0) {
     const auto end = Clock::now() + 10s;
-    if (kind == kSway) {
+    if (kind == kSway) {  // with as many headless outputs as asked for, placed as asked
         std::string config = "xwayland disable\n";
         int width = 0, height = 0;
         for (std::size_t i = 0; i < outputs.size(); ++i) {
@@ -155,15 +25,11 @@ Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outpu
         }
         process_ = std::make_unique<Child>(
             AsNobody({"HOME=" + dir_.path, "XDG_RUNTIME_DIR=" + dir_.path, "WLR_BACKENDS=headless",
+                      "WLR_HEADLESS_OUTPUTS=" + std::to_string(outputs.size()),
                       "WLR_RENDERER=pixman", "PATH=/usr/bin:/bin"},
                      {"sway", "-c", dir_.Write("config", config)}));
         name_ = dir_.path + "/wayland-1";
-        // It starts with one output and makes the others on request; up once grim sees them all.
-        Sh("until [ -S " + name_ + " ] && ls " + dir_.path + "/sway-ipc.* ; do sleep 0.02; done;" +
-               "for i in $(seq 2 " + std::to_string(outputs.size()) + "); do SWAYSOCK=$(echo " +
-               dir_.path + "/sway-ipc.*) swaymsg create_output; done",
-           false, 10s);
-        for (Image shot; Up() && (shot.width != width || shot.height != height);)
+        for (Image shot; Up() && (shot.width != width || shot.height != height);)  // all placed
             if (shot = Shot(); Clock::now() >= end) name_.clear();
         if (!Up()) ADD_FAILURE() << "sway did not come up: " << process_->Errors();
         return;
@@ -188,24 +54,15 @@ void Server::Kill() {
     process_.reset();  // by its process id
 }
 
-Strings Server::Env() const {
-    Strings env{"-u",
-                "DISPLAY",
-                "-u",
-                "WAYLAND_DISPLAY",
-                "-u",
-                "QT_QPA_PLATFORM",
-                "-u",
-                "XSCREENSAVER_WINDOW",
-                "XDG_RUNTIME_DIR=" + runtime_.path};
-    if (kind_ == kSway) env.push_back("XDG_SESSION_TYPE=wayland");
-    env.push_back((kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_);
-    return env;
-}
-
 std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env,
                                      const std::string& shell, int passFdAs3) const {
-    Strings all = Env(), line{"sh", "-c", shell + " \"$0\" \"$@\"", SaverBinary()};
+    Strings all{"XDG_RUNTIME_DIR=" + runtime_.path},
+        line{"sh", "-c", shell + " \"$0\" \"$@\"", SaverBinary()};
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XSCREENSAVER_WINDOW"})
+        all.insert(all.begin(), {"-u", name});
+    if (kind_ == kSway) all.push_back("XDG_SESSION_TYPE=wayland");
+    all.push_back((kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_);
     all.insert(all.end(), env.begin(), env.end());
     line.insert(line.end(), args.begin(), args.end());
     return std::make_unique<Child>(line, all, passFdAs3);
@@ -220,20 +77,17 @@ std::string Server::Sh(const std::string& line, bool quiet, ms timeout) const {
 Image Server::Shot(Rect a) const {
     Image image;
     if (kind_ == kSway) {
-        const std::string at = std::to_string(a.x) + "," + std::to_string(a.y) + " ";
-        const std::string ppm = Sh("grim -t ppm " +
-                                       (a.width ? "-g '" + at + std::to_string(a.width) + "x" +
-                                                      std::to_string(a.height) + "' "
-                                                : "") +
-                                       "-",
-                                   true, 5s);
-        std::istringstream header(ppm);  // "P6\n<width> <height>\n255\n", then RGB bytes
-        std::string magic;
-        int maximum = 0;
-        header >> magic >> image.width >> image.height >> maximum;
-        const std::size_t start = std::size_t(header.tellg()) + 1;
-        if (!header || ppm.size() != start + std::size_t(3 * image.width * image.height)) return {};
-        for (std::size_t i = start; i < ppm.size(); i += 3)
+        const std::string ppm =  // "P6\n<width> <height>\n255\n", then RGB bytes
+            Sh("grim -t ppm " +
+                   (a.width ? "-g '" + std::to_string(a.x) + "," + std::to_string(a.y) + " " +
+                                  std::to_string(a.width) + "x" + std::to_string(a.height) + "' "
+                            : "") +
+                   "-",
+               true, 5s);
+        int start = 0;
+        std::sscanf(ppm.c_str(), "P6 %d %d 255%*c%n", &image.width, &image.height, &start);
+        if (!start || ppm.size() != std::size_t(start + 3 * image.width * image.height)) return {};
+        for (std::size_t i = std::size_t(start); i < ppm.size(); i += 3)
             image.pixels.push_back(std::uint32_t(std::uint8_t(ppm[i])) << 16 |
                                    std::uint32_t(std::uint8_t(ppm[i + 1])) << 8 |
                                    std::uint8_t(ppm[i + 2]));
@@ -268,14 +122,17 @@ std::vector<std::pair<unsigned long, Rect>> Server::Windows(const std::string& s
     return found;
 }
 
-unsigned long Server::Map(const Rect& a, std::uint32_t background, unsigned long parent,
-                          bool popup) const {
+unsigned long Server::Map(const Rect& a, std::uint32_t background, unsigned long parent, bool popup,
+                          bool virtualRoot) const {
     XSetWindowAttributes set{};
     set.background_pixel = background, set.override_redirect = popup;
     const unsigned long id =
         XCreateWindow(display_, parent ? parent : DefaultRootWindow(display_), a.x, a.y,
                       unsigned(a.width), unsigned(a.height), 0, CopyFromParent, InputOutput,
                       nullptr, CWBackPixel | CWOverrideRedirect, &set);
+    if (virtualRoot)
+        XChangeProperty(display_, id, XInternAtom(display_, "__SWM_VROOT", False), XA_WINDOW, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&id), 1);
     XMapWindow(display_, id), XSync(display_, False);
     return id;
 }
@@ -286,12 +143,6 @@ void Server::Close(unsigned long window) const {
     event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
     event.xclient.data.l[0] = long(XInternAtom(display_, "WM_DELETE_WINDOW", False));
     XSendEvent(display_, window, False, NoEventMask, &event), XSync(display_, False);
-}
-
-void Server::MarkVirtualRoot(unsigned long window) const {
-    XChangeProperty(display_, window, XInternAtom(display_, "__SWM_VROOT", False), XA_WINDOW, 32,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(&window), 1);
-    XSync(display_, False);
 }
 
 int Server::LostUnderPopup(const Rect& area, const std::function<void()>& covered) const {
@@ -333,7 +184,8 @@ bool Shows(const Server& s, const Rect& area, ms within, bool all, const Image& 
         const bool whole = shot.pixels.size() == seen.size();
         for (std::size_t i = 0; whole && i < seen.size(); ++i)
             seen[i] = seen[i] || shot.pixels[i] != (before.width ? before.pixels[i] : 0);
-        if (whole && shot.Colours() > 1 && (!all || !std::count(seen.begin(), seen.end(), false)))
+        if (whole && std::unordered_set(shot.pixels.begin(), shot.pixels.end()).size() > 1 &&
+            (!all || !std::count(seen.begin(), seen.end(), false)))
             return true;
         if (Clock::now() >= end) return false;
     }

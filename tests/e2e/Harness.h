@@ -3,15 +3,24 @@
 // screen.
 #pragma once
 
-#include <sys/types.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,19 +38,35 @@ struct Rect {
     int x = 0, y = 0, width = 0, height = 0;
     bool operator==(const Rect&) const = default;
 };
-std::string ToString(const Rect& r);  // "WxH+X+Y", as xrandr writes it
+constexpr Rect kScreen{0, 0, 960, 540};       // Xvfb's, unless told otherwise
+inline std::string ToString(const Rect& r) {  // "WxH+X+Y", as xrandr writes it
+    return std::to_string(r.width) + "x" + std::to_string(r.height) + "+" + std::to_string(r.x) +
+           "+" + std::to_string(r.y);
+}
 
 struct Image {  // 0xRRGGBB pixels, row by row
     int width = 0, height = 0;
     std::vector<std::uint32_t> pixels;
-    std::size_t Colours() const;
 };
 
 // A private directory, owned by the user, removed with what it holds.
 struct TempDir {
-    explicit TempDir(uid_t user = 0, unsigned mode = 0700);
-    ~TempDir();
-    std::string Write(const std::string& name, const std::string& text) const;  // its path
+    explicit TempDir(uid_t user = 0, unsigned mode = 0700) : owner(user) {
+        char name[] = "/tmp/digitmosaic-e2e-XXXXXX";
+        path = mkdtemp(name) ? name : "";
+        if (path.empty() || chmod(name, mode) != 0 || chown(name, user, user) != 0)
+            ADD_FAILURE() << "no temporary directory for user " << user;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string Write(const std::string& name, const std::string& text) const {  // its path
+        const std::string file = path + "/" + name;
+        std::ofstream(file) << text;
+        if (chown(file.c_str(), owner, owner) != 0) ADD_FAILURE() << "cannot write " << file;
+        return file;
+    }
     std::string path;
     uid_t owner;
 };
@@ -50,15 +75,49 @@ struct TempDir {
 // ended by its id (SIGTERM, then SIGKILL) if it still runs when the handle goes.
 class Child {
   public:
-    explicit Child(const Strings& args, const Strings& env = {}, int passFdAs3 = -1);
-    ~Child();
-    std::string Wait(ms timeout);  // "exit N", "signal N" or, still running, "running"
+    explicit Child(const Strings& args, const Strings& env = {}, int passFdAs3 = -1) {
+        Strings command{"env"};
+        command.insert(command.end(), env.begin(), env.end());
+        command.insert(command.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& arg : command) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        for (const auto& [from, to] : {std::pair(out_ ? fileno(out_) : -1, 1),
+                                       {err_ ? fileno(err_) : -1, 2},
+                                       {passFdAs3, 3}})
+            if (from >= 0) posix_spawn_file_actions_adddup2(&actions, from, to);
+        if (!out_ || !err_ || posix_spawnp(&pid_, "env", &actions, nullptr, argv.data(), environ))
+            pid_ = -1, ADD_FAILURE() << "cannot start " << args.front();
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Child() {
+        for (int signal : {SIGTERM, SIGKILL})
+            if (Wait(0ms) == "running") kill(pid_, signal), Wait(2s);
+        for (std::FILE* file : {out_, err_})
+            if (file) std::fclose(file);
+    }
+    std::string Wait(ms timeout) {  // "exit N", "signal N" or, still running, "running"
+        for (const auto end = Clock::now() + timeout; !status_ && pid_ > 0;
+             std::this_thread::sleep_for(5ms))
+            if (int status; waitpid(pid_, &status, WNOHANG) == pid_)
+                status_ = status;
+            else if (Clock::now() >= end)
+                return "running";
+        if (!status_) return "not started";
+        return WIFEXITED(*status_) ? "exit " + std::to_string(WEXITSTATUS(*status_))
+                                   : "signal " + std::to_string(WTERMSIG(*status_));
+    }
     std::string Out() const { return Read(out_); }
     std::string Errors() const { return Read(err_); }
     pid_t Pid() const { return pid_; }
 
   private:
-    static std::string Read(std::FILE* file);
+    static std::string Read(std::FILE* file) {  // from the start, through a descriptor of its own
+        std::ifstream in("/proc/self/fd/" + std::to_string(file ? fileno(file) : -1));
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
     std::FILE *out_ = std::tmpfile(), *err_ = std::tmpfile();
     pid_t pid_ = -1;
     std::optional<int> status_;
@@ -66,14 +125,47 @@ class Child {
 
 // Runs a command to its end within the timeout; what it printed. Fails the test unless it ends
 // with status 0, or, when `status` is given, only when it does not end.
-std::string Run(const Strings& args, const Strings& env = {}, ms timeout = 10s,
-                std::string* status = nullptr);
+inline std::string Run(const Strings& args, const Strings& env = {}, ms timeout = 10s,
+                       std::string* status = nullptr) {
+    Child child(args, env);
+    const std::string ended = child.Wait(timeout);
+    if (status) *status = ended;
+    if (ended == "running" || (!status && ended != "exit 0"))
+        ADD_FAILURE() << args.back() << ": " << ended << ": " << child.Errors();
+    return child.Out();
+}
+
 // One line on stderr that starts with the text, and status 1.
-void Refused(Child& program, const std::string& line);
-Strings AsNobody(const Strings& env, const Strings& command);  // env -i, as kNobody
-std::string SaverBinary();
-long Sleeps(pid_t pid);  // how often the process's threads have slept so far  // DIGITMOSAIC_BINARY
-                         // when set (an installed copy), else the build's
+inline void Refused(Child& program, const std::string& line) {
+    const std::string status = program.Wait(5s), errors = program.Errors();
+    EXPECT_TRUE(status == "exit 1" && errors.rfind(line, 0) == 0 &&
+                std::count(errors.begin(), errors.end(), '\n') == 1)
+        << status << ": " << errors;
+}
+
+inline Strings AsNobody(const Strings& env, const Strings& command) {  // env -i, as kNobody
+    const std::string id = std::to_string(kNobody);
+    Strings line{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "env", "-i"};
+    line.insert(line.end(), env.begin(), env.end());
+    line.insert(line.end(), command.begin(), command.end());
+    return line;
+}
+
+inline long Sleeps(pid_t pid) {  // how often the process's threads have slept so far
+    long sleeps = 0;
+    std::string line;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task"))
+        for (std::ifstream status(task.path() / "status"); std::getline(status, line);)
+            if (line.starts_with("voluntary_ctxt_switches:")) sleeps += std::stol(line.substr(24));
+    return sleeps;
+}
+
+// DIGITMOSAIC_BINARY when set (an installed copy), else the build's.
+inline std::string SaverBinary() {
+    const char* given = std::getenv("DIGITMOSAIC_BINARY");
+    return given && *given ? given : DIGITMOSAIC_BINARY;
+}
 
 // A server of the test's own, ended by its id with the test: Xvfb (960 x 540, black, or as the
 // options say), the X.org server on the dummy driver (outputs DUMMY0 to DUMMY15 for xrandr), or
@@ -86,9 +178,8 @@ class Server {
     ~Server() { Kill(); }
     bool Up() const { return !name_.empty(); }
     const std::string& Name() const { return name_; }  // ":N", or the Wayland socket's path
-    // A saver's environment on it: this display alone, a private runtime directory.
-    Strings Env() const;
-    // The saver with the arguments, run by the shell's command that ends in "exec" or a wrapper.
+    // The saver with the arguments on this display alone, with a private runtime directory, run by
+    // the shell's command that ends in "exec" or a wrapper.
     std::unique_ptr<Child> Start(const Strings& args, const Strings& env = {},
                                  const std::string& shell = "exec", int passFdAs3 = -1) const;
     // A shell line on this display; what it printed. Fails the test unless status 0 or `quiet`.
@@ -98,11 +189,11 @@ class Server {
 
     // X only. The visible windows `xdotool search` finds with the options and pattern, by id.
     std::vector<std::pair<unsigned long, Rect>> Windows(const std::string& search) const;
-    // A window of the test's own, mapped; a popup is override-redirect.
+    // A window of the test's own, mapped; a popup is override-redirect; a virtual root is marked
+    // as a desktop's.
     unsigned long Map(const Rect& area, std::uint32_t background = 0, unsigned long parent = 0,
-                      bool popup = false) const;
+                      bool popup = false, bool virtualRoot = false) const;
     void Close(unsigned long window) const;  // WM_DELETE_WINDOW, as a window manager asks
-    void MarkVirtualRoot(unsigned long window) const;
     // How many pixels of the area a grey popup over it leaves lost (see Lost) once gone;
     // `covered` runs while it is there.
     int LostUnderPopup(const Rect& area, const std::function<void()>& covered = {}) const;

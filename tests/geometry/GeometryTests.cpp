@@ -18,10 +18,8 @@ TEST(PixelGrid, CellsTileEverySurfaceExactly) {
     const int surfaces[][2] = {{1920, 1080}, {3840, 2160}, {1366, 768}, {641, 479},
                                {358, 299},   {480, 300},   {695, 390},  {1280, 1024}};
     for (const auto& [width, height] : surfaces) {
-        for (int rows = 40; rows <= 299; rows += 37) {
-            const int columns = 6 * rows / 5;
-            SCOPED_TRACE(testing::Message()
-                         << columns << "x" << rows << " on " << width << "x" << height);
+        for (int rows = 40, columns = 48; rows <= 299; rows += 37, columns = 6 * rows / 5) {
+            SCOPED_TRACE(testing::Message() << columns << "x" << rows << " on " << width);
             PixelGrid grid;
             grid.Resize(width, height, 96, 96);
             grid.SetLogicalScale(0, 0, columns, rows);
@@ -39,26 +37,20 @@ TEST(PixelGrid, CellsTileEverySurfaceExactly) {
     }
 }
 
-TEST(PixelGrid, BoxesAreClippedToTheSurfaceAndEmptyOnesCoverNothing) {
+// Boxes beyond the surface are clipped and empty ones cover nothing. Pointer positions come back
+// in twips until a scale is set (15 a pixel at 96 dots per inch, 7.5 at 192), then in logical
+// units; each axis by its own size.
+TEST(PixelGrid, BoxesAreClippedAndPointerPositionsComeBackInTwipsThenInLogicalUnits) {
     PixelGrid grid;
-    grid.Resize(200, 100, 96, 96);
-    grid.SetLogicalScale(0, 0, 20, 10);
-    for (const auto& [x, y, dx] :
-         {std::array{-3.F, 2.F, 1.F}, std::array{25.F, 2.F, 1.F}, std::array{2.F, -40.F, 1.F},
-          std::array{2.F, 1e9F, 1.F}, std::array{2.F, 2.F, 0.F}})
-        EXPECT_EQ(grid.Box(x, y, dx, 1), std::nullopt) << x << "," << y;
-    EXPECT_EQ(grid.Box(-1, 9, 2, 5), (Strip{0, 90, 10, 100}));  // over the bottom-left corner
-}
-
-// Twips until a scale is set (15 a pixel at 96 dots per inch, 7.5 at 192), then logical units;
-// each axis by its own size.
-TEST(PixelGrid, PointerPositionsComeBackInTwipsThenInLogicalUnits) {
-    PixelGrid grid;
-    grid.Resize(400, 300, 96, 192);
-    EXPECT_EQ(std::pair(grid.LogicalX(200), grid.LogicalY(100)), std::pair(3000.F, 750.F));
-    grid.SetLogicalScale(0, 0, 48, 40);
-    EXPECT_EQ(std::pair(grid.LogicalX(100), grid.LogicalY(225)), std::pair(12.F, 30.F));
+    grid.Resize(200, 50, 96, 192);
+    EXPECT_EQ(std::pair(grid.LogicalX(100), grid.LogicalY(50)), std::pair(1500.F, 375.F));
     EXPECT_EQ(TwipsPerPixel(0), 15);
+    grid.SetLogicalScale(0, 0, 20, 10);
+    EXPECT_EQ(std::pair(grid.LogicalX(50), grid.LogicalY(30)), std::pair(5.F, 6.F));
+    const float outside[][3] = {{-3, 2, 1}, {25, 2, 1}, {2, -40, 1}, {2, 1e9F, 1}, {2, 2, 0}};
+    for (const auto& [x, y, dx] : outside)
+        EXPECT_EQ(grid.Box(x, y, dx, 1), std::nullopt) << x << "," << y;
+    EXPECT_EQ(grid.Box(-1, 9, 2, 5), (Strip{0, 45, 10, 50}));  // over the bottom-left corner
 }
 
 // A row merges into one strip, a column into one; past 32 strips they become their bounding box.
@@ -75,11 +67,10 @@ TEST(DirtyStrips, MergeRowsAndColumnsAndNeverLoseABox) {
         const int x = 20 * i % 990, y = int(scatter() % 90);  // beyond the bounds at times
         dirty.Mark(drawn.emplace_back(Strip{x, y, x + 10, y + 10}));
         ASSERT_LE(dirty.Strips().size(), 32U);
-        for (const Strip& box : drawn) {
+        for (const Strip& box : drawn)
             ASSERT_TRUE(std::any_of(dirty.Strips().begin(), dirty.Strips().end(),
                                     [&](const Strip& s) { return United(s, box) == s; }))
                 << "box " << box.left << "," << box.top << " lost";
-        }
     }
     dirty.MarkAll(640, 480);
     EXPECT_EQ(dirty.Strips(), (std::vector<Strip>{{0, 0, 640, 480}}));
@@ -100,11 +91,10 @@ TEST(PendingBoxes, FillExactlyTheirPixelsInTheirColours) {
         const int y = i < 48 ? 3 : int(scatter() % 44) - 2;
         const PackedColor color = PackRgb(i % 256, (7 * i) % 256, 255 - i % 256);
         boxes.Draw(float(x), float(y), 1, 1, color);
-        if (const auto box = boxes.Grid().Box(float(x), float(y), 1, 1)) {
-            for (int py = box->top; py < box->bottom; ++py)
-                std::fill_n(&expected[py * kStride + box->left], box->right - box->left,
-                            PixelOf(color));
-        }
+        const auto box = boxes.Grid().Box(float(x), float(y), 1, 1);
+        for (int py = box ? box->top : 0; box && py < box->bottom; ++py)
+            std::fill_n(&expected[py * kStride + box->left], box->right - box->left,
+                        PixelOf(color));
     }
     boxes.FillInto(pixels.data(), kStride, kWidth, kHeight);
     EXPECT_EQ(pixels, expected);

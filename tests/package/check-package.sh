@@ -5,9 +5,7 @@
 # tree. Every failure is one line.
 # Usage: check-package.sh CPACK BUILD_DIR VERSION E2E_TESTS
 set -uo pipefail
-cpack=$1 build=$2 version=$3 e2e=$4
-work=$build/package-check
-failures=0
+cpack=$1 build=$2 version=$3 e2e=$4 work=$2/package-check failures=0
 fail() { echo "package check failed: $*" >&2; failures=$((failures + 1)); }
 
 rm -rf "$work" "$build"/digitmosaic_*.deb && mkdir -p "$work"
@@ -15,41 +13,37 @@ rm -rf "$work" "$build"/digitmosaic_*.deb && mkdir -p "$work"
 deb=$(ls "$build"/digitmosaic_"$version"_*.deb 2>/dev/null)
 [[ -f $deb ]] || { fail "no digitmosaic_${version}_ARCH.deb in $build"; exit 1; }
 
+# Files with their modes (and where the link points), folders drwxr-xr-x root/root.
 expected="./usr/bin/digitmosaic -rwxr-xr-x
-./usr/libexec/xscreensaver/digitmosaic lrwxrwxrwx
+./usr/libexec/xscreensaver/digitmosaic lrwxrwxrwx ../../bin/digitmosaic
 ./usr/share/applications/screensavers/digitmosaic.desktop -rw-r--r--
 ./usr/share/doc/digitmosaic/changelog.gz -rw-r--r--
 ./usr/share/doc/digitmosaic/copyright -rw-r--r--
 ./usr/share/man/man6/digitmosaic.6.gz -rw-r--r--
 ./usr/share/metainfo/org.example.digitmosaic.metainfo.xml -rw-r--r--
 ./usr/share/xscreensaver/config/digitmosaic.xml -rw-r--r--"
-files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6, $1}' | LC_ALL=C sort)
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6, $1, $8}' | sed 's/ $//' | LC_ALL=C sort)
 [[ $files == "$expected" ]] || fail "file list differs: $(diff <(echo "$expected") <(echo "$files") | grep '^[<>]' | tr '\n' ' ')"
-link=$(dpkg-deb -c "$deb" | awk '$6 == "./usr/libexec/xscreensaver/digitmosaic" {print $8}')
-[[ $link == ../../bin/digitmosaic ]] || fail "libexec/xscreensaver/digitmosaic points to '$link', not ../../bin/digitmosaic"
 dirs=$(dpkg-deb -c "$deb" | awk '$1 ~ /^d/ && ($1 != "drwxr-xr-x" || $2 != "root/root") {print $6}')
 [[ -z $dirs ]] || fail "folders not drwxr-xr-x root/root: $dirs"
 
 field() { dpkg-deb -f "$deb" "$1"; }
-[[ $(field Package) == digitmosaic ]] || fail "Package is '$(field Package)', not digitmosaic"
-[[ $(field Version) == "$version" ]] || fail "Version is '$(field Version)', not $version"
-[[ $(field Section) == x11 ]] || fail "Section is '$(field Section)', not x11"
-[[ $(field Suggests) == "xscreensaver | mate-screensaver | xss-lock" ]] || fail "Suggests is '$(field Suggests)'"
-[[ $(field Recommends) == qt6-wayland ]] || fail "Recommends is '$(field Recommends)', not qt6-wayland"
+for pair in Package=digitmosaic Version="$version" Section=x11 Recommends=qt6-wayland \
+    "Suggests=xscreensaver | mate-screensaver | xss-lock"; do
+    [[ $(field "${pair%%=*}") == "${pair#*=}" ]] || fail "${pair%%=*} is '$(field "${pair%%=*}")', not ${pair#*=}"
+done
 [[ $(field Maintainer) == *@* ]] || fail "Maintainer has no address: '$(field Maintainer)'"
 [[ $(field Description | wc -l) -ge 3 ]] || fail "Description has no long part"
 for library in libqt6core6 libqt6gui6 libqt6widgets6 libc6; do
     [[ $(field Depends) =~ (^|, )$library\ \( ]] || fail "Depends names no versioned $library: '$(field Depends)'"
 done
 
+# No lintian error, no warning, and no note that the program lacks Debian's hardening.
 lintian --display-info --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1
-# No error, no warning, and no note that the program lacks Debian's hardening.
-lintian_tag='^[EW]: |hardening-'
-grep -Eq "$lintian_tag" "$work/lintian.log" && fail "lintian: $(grep -Em1 "$lintian_tag" "$work/lintian.log")"
+tag=$(grep -Em1 '^[EW]: |hardening-' "$work/lintian.log") && fail "lintian: $tag"
 
-root=$work/root
+root=$work/root share=$work/root/usr/share
 dpkg-deb -x "$deb" "$root" || { fail "dpkg-deb -x could not unpack $deb"; exit 1; }
-share=$root/usr/share
 appstream=$(appstreamcli validate --no-net --pedantic "$share"/metainfo/*.xml 2>&1)
 [[ $? == 0 && $appstream != *[EWIP]:* ]] || fail "appstreamcli validate: $(echo "$appstream" | head -1)"
 groff=$(zcat "$share/man/man6/digitmosaic.6.gz" | groff -ww -man -Tutf8 2>&1 >/dev/null)

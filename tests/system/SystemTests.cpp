@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <sstream>
 
 #include "host/Beat.h"
 #include "system/Environment.h"
@@ -18,12 +19,20 @@
 namespace digitmosaic {
 namespace {
 
+// The words of the text; '' stands for an empty one.
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) words.push_back(word == "''" ? "" : word);
+    return words;
+}
+
 // Clears what says where the display is, then sets the given "NAME=value"s.
-void Environment(const std::vector<std::string>& variables) {
+void Environment(const std::string& variables) {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM",
                              "XSCREENSAVER_WINDOW"})
         unsetenv(name);
-    for (const std::string& v : variables)
+    for (const std::string& v : Words(variables))
         setenv(v.substr(0, v.find('=')).c_str(), v.substr(v.find('=') + 1).c_str(), 1);
 }
 
@@ -42,56 +51,45 @@ TEST(HostWindow, IdsAreDecimalOrHexadecimalOf29BitsAndNotZero) {
 // XSCREENSAVER_WINDOW, and the scope names the display without its screen (":1", ":1.0" and
 // "unix:1" are one), the Wayland display, and the host's window or the root.
 TEST(HostWindow, TheHostsArgumentsAndEnvironmentGiveTheWindowAndTheInstanceScope) {
-    struct Case {
-        std::vector<std::string> env, args;
-        std::string parsed;  // argument|root|window source=text|scope
-    };
-    for (const Case& c : std::vector<Case>{
-             {{"DISPLAY=:1"}, {"/s"}, "/s|||:1,"},
-             {{"DISPLAY=:1.0"}, {"/s"}, "/s|||:1,"},
-             {{"DISPLAY=unix:1"}, {"/s"}, "/s|||:1,"},
-             {{"DISPLAY=host.example:1.0", "WAYLAND_DISPLAY=w-0"},
-              {"/s"},
-              "/s|||host.example:1,w-0"},
-             {{"XSCREENSAVER_WINDOW=0x1F"}, {"/s"}, "/s||XSCREENSAVER_WINDOW=0x1F|,,window31"},
-             {{"XSCREENSAVER_WINDOW=0x1F"},
-              {"/s", "--window-id", "12"},
-              "/s||--window-id=12|,,window12"},
-             {{}, {"/s", "-root", "-window-id", "junk"}, "/s|root|--window-id=junk|,"},
-             {{}, {"/s", "--root"}, "/s|root||,,root"},
-             {{}, {"/s", "garbage"}, "/s garbage|||,"},
-             {{}, {"/s", "--window-id"}, "/s --window-id|||,"},
-             {{}, {"/s", "-root", "--root"}, "/s -root --root|||,"},
-             {{},
-              {"/s", "-window-id", "1", "--window-id", "2"},
-              "/s -window-id 1 --window-id 2|||,"},
-             {{}, {"/s", "-root", ""}, "/s -root |||,"},
-             {{}, {"/sx", "-root"}, "/sx -root|||,"},
-             {{}, {"/c", "-root"}, "/c -root|||,"},
-             {{}, {"-root", "/s"}, "-root /s|||,"},
-             {{}, {}, "|||,"}}) {
-        Environment(c.env);
-        const HostArguments arguments = ParseHostArguments(c.args);
+    for (const auto& [env, args, parsed] : std::vector<std::array<const char*, 3>>{
+             // environment, arguments, then argument|root|window source=text|scope
+             {"DISPLAY=:1", "/s", "/s|||:1,"},
+             {"DISPLAY=:1.0", "/s", "/s|||:1,"},
+             {"DISPLAY=unix:1", "/s", "/s|||:1,"},
+             {"DISPLAY=host.example:1.0 WAYLAND_DISPLAY=w-0", "/s", "/s|||host.example:1,w-0"},
+             {"XSCREENSAVER_WINDOW=0x1F", "/s", "/s||XSCREENSAVER_WINDOW=0x1F|,,window31"},
+             {"XSCREENSAVER_WINDOW=0x1F", "/s --window-id 12", "/s||--window-id=12|,,window12"},
+             {"", "/s -root -window-id junk", "/s|root|--window-id=junk|,"},
+             {"", "/s --root", "/s|root||,,root"},
+             {"", "/s garbage", "/s garbage|||,"},
+             {"", "/s --window-id", "/s --window-id|||,"},
+             {"", "/s -window-id 1 --window-id 2", "/s -window-id 1 --window-id 2|||,"},
+             {"", "/s -root ''", "/s -root |||,"},
+             {"", "/c -root", "/c -root|||,"},
+             {"", "-root /s", "-root /s|||,"},
+             {"", "", "|||,"}}) {
+        Environment(env);
+        const HostArguments arguments = ParseHostArguments(Words(args));
         const HostWindowRequest window = HostWindowFrom(arguments);
         EXPECT_EQ(arguments.argument + '|' + (arguments.root ? "root" : "") + '|' +
                       (window.Given() ? window.source + '=' + window.text : "") + '|' +
                       InstanceScope(window),
-                  c.parsed);
+                  parsed);
     }
 }
 
 TEST(HostWindow, WithoutADisplayToTryTheReasonIsGiven) {
     const std::string none = "no display (neither DISPLAY nor WAYLAND_DISPLAY is set)";
-    for (const auto& [env, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-             {{}, none},
-             {{"DISPLAY="}, none},
-             {{"WAYLAND_DISPLAY=w-0"}, "WAYLAND_DISPLAY is set, but XDG_RUNTIME_DIR is not"},
-             {{"WAYLAND_DISPLAY=w-0", "XDG_RUNTIME_DIR=/run"}, ""},
-             {{"WAYLAND_DISPLAY=/run/w-0"}, ""},
-             {{"DISPLAY=:9"}, ""},
-             {{"QT_QPA_PLATFORM=offscreen"}, ""}}) {
+    for (const auto& [env, reason] : std::vector<std::pair<const char*, std::string>>{
+             {"", none},
+             {"DISPLAY=", none},
+             {"WAYLAND_DISPLAY=w-0", "WAYLAND_DISPLAY is set, but XDG_RUNTIME_DIR is not"},
+             {"WAYLAND_DISPLAY=w-0 XDG_RUNTIME_DIR=/run", ""},
+             {"WAYLAND_DISPLAY=/run/w-0", ""},
+             {"DISPLAY=:9", ""},
+             {"QT_QPA_PLATFORM=offscreen", ""}}) {
         Environment(env);
-        EXPECT_EQ(MissingDisplay(), reason) << testing::PrintToString(env);
+        EXPECT_EQ(MissingDisplay(), reason) << env;
     }
 }
 
@@ -122,7 +120,7 @@ TEST(FailureDeathTest, OneLineOfTheProgramsOwnAndStatusOne) {
 TEST(InstanceLock, TheRuntimeDirectoryLockHoldsInAPrivateDirectoryAndGoesWithItsHolder) {
     char dir[] = "/tmp/digitmosaic-lock-XXXXXX";  // mode 0700
     ASSERT_NE(mkdtemp(dir), nullptr);
-    Environment({std::string("XDG_RUNTIME_DIR=") + dir});
+    Environment(std::string("XDG_RUNTIME_DIR=") + dir);
     auto first = std::make_unique<InstanceLock>();
     ASSERT_FALSE(first->AnotherInstanceRunning(nullptr));
     EXPECT_FALSE(first->AnotherInstanceRunning(nullptr)) << "the holder must not see itself";
