@@ -266,10 +266,21 @@ void QtHost::SetCursorPos(std::int32_t x, std::int32_t y) {
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
         return;
     }
+    // In device pixels, as the program gives them: the screen's origin is the same in both, its
+    // size scaled. (The toolkit's logical positions miss the last device pixel at ratio 2.)
     QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect area = screen->geometry();
-    QCursor::setPos(screen, std::clamp(x, area.left(), area.right()),
-                    std::clamp(y, area.top(), area.bottom()));
+    const QRect area(screen->geometry().topLeft(),
+                     screen->geometry().size() * screen->devicePixelRatio());
+    x = std::clamp(x, area.left(), area.right());
+    y = std::clamp(y, area.top(), area.bottom());
+    if (xcb_connection_t* connection = ToolkitXConnection()) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        xcb_warp_pointer(connection, XCB_NONE, root, 0, 0, 0, 0, static_cast<std::int16_t>(x),
+                         static_cast<std::int16_t>(y));
+        xcb_flush(connection);
+    } else {
+        QCursor::setPos(screen, QPoint(x, y) / screen->devicePixelRatio());
+    }
 }
 
 void QtHost::SystemBeep() {

@@ -16,11 +16,15 @@ namespace {
 using namespace e2e;
 namespace fs = std::filesystem;
 
+// The windows of the saver or the about window on the server, by id.
+std::vector<std::pair<unsigned long, Rect>> Own(const Server& x) {
+    return x.Windows("--classname '^digitmosaic$'");
+}
+
 // The one window of the saver or the about window on the server, once visible.
 std::pair<unsigned long, Rect> WindowOf(const Server& server) {
     for (const auto end = Clock::now() + 5s; Clock::now() < end;)
-        if (const auto found = server.Windows("--classname '^digitmosaic$'"); found.size() == 1)
-            return found[0];
+        if (const auto found = Own(server); found.size() == 1) return found[0];
     ADD_FAILURE() << "not one window of the program's on " << server.Name();
     return {};
 }
@@ -51,10 +55,7 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
             x_.Start({"/s"}, {}, ending == "key shift+a" ? "exec <&- >&- 2>&-; exec" : "exec");
         ASSERT_TRUE(Shows(x_, kScreen, 8s, scaled)) << saver->Errors();
         const auto [window, area] = WindowOf(x_);
-        // At ratio 2 the toolkit moves it by logical pixels: the last spans (958, 538) to the
-        // corner.
-        const std::string at = Xdotool("getmouselocation").substr(0, 12);
-        EXPECT_TRUE(at == "x:959 y:539 " || (scaled && at == "x:958 y:538 ")) << at;
+        EXPECT_EQ(Xdotool("getmouselocation").substr(0, 12), "x:959 y:539 ") << "not parked";
         if (ending == "key shift+a") {
             EXPECT_EQ(area, kScreen);
             EXPECT_EQ(x_.Sh("cd /proc/" + std::to_string(saver->Pid()) + "/fd && readlink 0 1 2"),
@@ -174,8 +175,7 @@ TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
 
 // Twenty savers started at the same instant: cells within a second and after two seconds exactly
 // one runs, every round, and a key ends it. Later starts, with either spelling of the display and
-// as the about window, end at once and leave the running one's descriptors as they were; one
-// killed leaves nothing that keeps the next away.
+// as the about window, end at once and leave the running one's descriptors as they were.
 TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -198,15 +198,8 @@ TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
                 x_.Start({i ? "/s" : "/c"}, {"DISPLAY=" + x_.Name() + (i % 2 ? ".0" : "")}));
         for (std::size_t i = 20; i < savers.size(); ++i) EXPECT_EQ(savers[i]->Wait(5s), "exit 0");
         EXPECT_EQ(std::distance(fs::directory_iterator(fds), {}), before) << "its descriptors";
-        if (round == 1) {
-            kill(running->Pid(), SIGKILL);
-            savers.push_back(x_.Start({"/s"}));
-            EXPECT_EQ(savers.back()->Wait(1s), "running") << "after one was killed";
-        }
         Xdotool("key a");
-        for (const auto& saver : savers)
-            EXPECT_EQ(saver->Wait(1s),
-                      round == 1 && saver.get() == running ? "signal 9" : "exit 0");
+        for (const auto& saver : savers) EXPECT_EQ(saver->Wait(1s), "exit 0");
     }
 }
 
@@ -256,13 +249,6 @@ TEST_F(EndToEnd, ItWritesNothingStartsNothingAndConnectsOnlyToTheDisplay) {
 std::string Hex(unsigned long window) {
     char text[32];
     return std::string(text, std::to_chars(text, text + 32, window, 16).ptr).insert(0, "0x");
-}
-
-// The areas of the saver's own windows.
-std::vector<Rect> SaverWindows(const Server& x) {
-    std::vector<Rect> areas;
-    for (const auto& [id, area] : x.Windows("--classname '^digitmosaic$'")) areas.push_back(area);
-    return areas;
 }
 
 // The earlier picture stays where it was (what went black is lost) while the host's window or the
@@ -478,7 +464,7 @@ void Covers(const Server& x, const std::vector<Rect>& monitors) {
                                    windows.end());
     };
     for (const auto end = Clock::now() + 1s; Clock::now() < end && !fit();)
-        windows = SaverWindows(x);
+        for (windows.clear(); const auto& [id, area] : Own(x)) windows.push_back(area);
     EXPECT_TRUE(fit()) << "the saver has " << windows.size() << " windows";
     for (const Rect& m : monitors) EXPECT_TRUE(Shows(x, m, 1s)) << "no cells on " << ToString(m);
 }

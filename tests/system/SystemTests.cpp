@@ -141,15 +141,13 @@ TEST(InstanceLock, TheRuntimeDirectoryLockHoldsInAPrivateDirectoryAndGoesWithIts
 // Pumps keep the beat: one a little late does not push back the ones after it; one a whole
 // refresh behind starts the beat afresh from itself.
 TEST(Beat, ALatePumpKeepsTheBeatAndOnlyAWholeRefreshBehindRestartsIt) {
-    using std::chrono::milliseconds;
+    using namespace std::chrono;
     Beat beat;
-    beat.SetInterval(milliseconds(10));
-    const Beat::Clock::time_point start;
-    beat.Restart(start);
+    beat.SetInterval(10ms);
     std::string due;
-    for (const int at : {0, 12, 25, 45, 57})
+    for (const milliseconds at : {0ms, 12ms, 25ms, 45ms, 57ms})
         due +=
-            std::to_string((beat.Next(start + milliseconds(at)) - start) / milliseconds(1)) + ' ';
+            std::to_string(beat.Next(Beat::Clock::time_point(at)).time_since_epoch() / 1ms) + ' ';
     EXPECT_EQ(due, "10 20 30 55 65 ");
 }
 
