@@ -7,7 +7,6 @@
 #include <sys/ptrace.h>
 
 #include <charconv>
-#include <sstream>
 
 #include "Harness.h"
 
@@ -15,16 +14,12 @@ namespace {
 
 using namespace e2e;
 namespace fs = std::filesystem;
-
-// The windows of the saver or the about window on the server, by id.
-std::vector<std::pair<unsigned long, Rect>> Own(const Server& x) {
-    return x.Windows("--classname '^digitmosaic$'");
-}
+const std::string kOwn = "--classname '^digitmosaic$'";  // the program's windows
 
 // The one window of the saver or the about window on the server, once visible.
 std::pair<unsigned long, Rect> WindowOf(const Server& server) {
     for (const auto end = Clock::now() + 5s; Clock::now() < end;)
-        if (const auto found = Own(server); found.size() == 1) return found[0];
+        if (const auto found = server.Windows(kOwn); found.size() == 1) return found[0];
     ADD_FAILURE() << "not one window of the program's on " << server.Name();
     return {};
 }
@@ -57,18 +52,13 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
         const auto [window, area] = WindowOf(x_);
         EXPECT_EQ(Xdotool("getmouselocation").substr(0, 12), "x:959 y:539 ") << "not parked";
         if (ending == "key shift+a") {
-            EXPECT_EQ(area, kScreen);
             EXPECT_EQ(x_.Sh("cd /proc/" + std::to_string(saver->Pid()) + "/fd && readlink 0 1 2"),
                       "/dev/null\n/dev/null\n/dev/null\n");
             // Covered in part or wholly, then uncovered, it shows its picture again at once. Wholly
             // covered, it sleeps until an event comes: not a wake in two seconds.
             EXPECT_LT(x_.LostUnderPopup({380, 170, 200, 200}), 400) << "not redrawn after a popup";
-            EXPECT_LT(x_.LostUnderPopup(kScreen,
-                                        [&] {
-                                            const long before = Sleeps(saver->Pid());
-                                            std::this_thread::sleep_for(2s);
-                                            EXPECT_LE(Sleeps(saver->Pid()) - before, 1);
-                                        }),
+            EXPECT_LT(x_.LostUnderPopup(
+                          kScreen, [&] { EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken"; }),
                       400);
             const Image now = x_.Shot();
             std::this_thread::sleep_for(300ms);
@@ -86,9 +76,8 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
     }
 }
 
-// The window appears, then the bell rings once; covered and uncovered, it shows again. The
-// libraries' complaints (here about a broken font configuration) never reach stderr. Afterwards
-// nothing keeps a saver away.
+// The window appears, then the bell rings once. The libraries' complaints (here about a broken font
+// configuration) never reach stderr.
 TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrDestruction) {
     x_.MapsAndBells();
     for (const std::string ending :
@@ -99,11 +88,8 @@ TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrD
         const std::string id = std::to_string(window);
         if (ending == "click 1") {
             EXPECT_EQ(std::pair(area.width, area.height), std::pair(214, 86));
-            for (auto end = Clock::now() + 2s; x_.MapsAndBells() == " map" && Clock::now() < end;)
-                std::this_thread::sleep_for(20ms);
-            std::this_thread::sleep_for(200ms);  // time for a second bell, if one came
+            std::this_thread::sleep_for(500ms);  // time for the bell, and a second if one came
             EXPECT_EQ(x_.MapsAndBells(), " map bell");
-            EXPECT_EQ(x_.LostUnderPopup(area), 0) << "not redrawn after a popup";
         }
         if (ending == "close")
             x_.Close(window);
@@ -114,7 +100,6 @@ TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrD
         EXPECT_EQ(about->Wait(2s), "exit 0");
         EXPECT_EQ(about->Errors(), "");
     }
-    EXPECT_EQ(x_.Start({"/s"})->Wait(300ms), "running");
 }
 
 // Other arguments end silently without touching the display (nothing listens on :9999). A display
@@ -226,8 +211,7 @@ TEST_F(EndToEnd, ItWritesNothingStartsNothingAndConnectsOnlyToTheDisplay) {
             Xdotool(argument == "/s" ? "key a"
                                      : "mousemove --window " + window + " 104 68 click 1");
             EXPECT_EQ(program->Wait(5s), "exit 0") << program->Errors();
-            std::istringstream trace(
-                e2e::Run({"sh", "-c", "cd \"$0\" && cat t && rm t", traces.path}));
+            std::ifstream trace(traces.path + "/t");  // strace writes it anew each run
             int programs = 0;
             for (std::string call; std::getline(trace, call);) {
                 const auto is = [&](const char* what) { return call.find(what) != call.npos; };
@@ -459,12 +443,9 @@ std::string Enable(const std::string& output, const Rect& a, bool primary = fals
 // Waits until the saver has a window exactly on each monitor, and no other, and cells on each.
 void Covers(const Server& x, const std::vector<Rect>& monitors) {
     std::vector<Rect> windows;
-    const auto fit = [&] {
-        return std::is_permutation(monitors.begin(), monitors.end(), windows.begin(),
-                                   windows.end());
-    };
+    const auto fit = [&] { return std::ranges::is_permutation(monitors, windows); };
     for (const auto end = Clock::now() + 1s; Clock::now() < end && !fit();)
-        for (windows.clear(); const auto& [id, area] : Own(x)) windows.push_back(area);
+        for (windows.clear(); const auto& [id, area] : x.Windows(kOwn)) windows.push_back(area);
     EXPECT_TRUE(fit()) << "the saver has " << windows.size() << " windows";
     for (const Rect& m : monitors) EXPECT_TRUE(Shows(x, m, 1s)) << "no cells on " << ToString(m);
 }
@@ -487,7 +468,6 @@ TEST(OnSeveralMonitors, EveryMonitorIsCoveredAndFollowedAsMonitorsComeChangeAndG
     }
     x.Sh("xrandr --output DUMMY2 --off");
     Covers(x, {primary, area});
-    EXPECT_EQ(saver->Wait(0ms), "running") << saver->Errors();
 }
 
 // Headless sway with two outputs: each is covered, over the desktop; hidden, the saver sleeps, and
@@ -506,9 +486,7 @@ TEST(OnWayland, EveryOutputShowsThePictureFullScreenSleepsHiddenAndAKeyEndsTheSa
     const std::string swaymsg = "SWAYSOCK=$(echo ${WAYLAND_DISPLAY%/*}/sway-ipc.*) swaymsg ";
     sway.Sh(swaymsg + "focus output HEADLESS-1, workspace 8, focus output HEADLESS-2, workspace 9");
     std::this_thread::sleep_for(500ms);
-    const long before = Sleeps(saver->Pid());
-    std::this_thread::sleep_for(2s);
-    EXPECT_LE(Sleeps(saver->Pid()) - before, 1) << "woken while hidden";
+    EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken while hidden";
     sway.Sh(swaymsg + "workspace 1, workspace 2");
     EXPECT_NE(sway.Shot(kScreen).pixels, sway.Shot(kScreen).pixels) << "not painting again";
     sway.Sh("wtype -s 300 a");

@@ -76,26 +76,21 @@ std::string Server::Sh(const std::string& line, bool quiet, ms timeout) const {
 
 Image Server::Shot(Rect a) const {
     Image image;
-    if (kind_ == kSway) {
-        const std::string ppm =  // "P6\n<width> <height>\n255\n", then RGB bytes
-            Sh("grim -t ppm " +
-                   (a.width ? "-g '" + std::to_string(a.x) + "," + std::to_string(a.y) + " " +
-                                  std::to_string(a.width) + "x" + std::to_string(a.height) + "' "
-                            : "") +
-                   "-",
-               true, 5s);
+    if (kind_ == kSway) {  // grim's PPM: "P6\n<width> <height>\n255\n", then RGB bytes
+        const std::string at = std::to_string(a.x) + "," + std::to_string(a.y) + " " +
+                               std::to_string(a.width) + "x" + std::to_string(a.height);
+        const std::string ppm =
+            Sh("grim -t ppm " + (a.width ? "-g '" + at + "' -" : "-"), true, 5s);
         int start = 0;
         std::sscanf(ppm.c_str(), "P6 %d %d 255%*c%n", &image.width, &image.height, &start);
         if (!start || ppm.size() != std::size_t(start + 3 * image.width * image.height)) return {};
-        for (std::size_t i = std::size_t(start); i < ppm.size(); i += 3)
-            image.pixels.push_back(std::uint32_t(std::uint8_t(ppm[i])) << 16 |
-                                   std::uint32_t(std::uint8_t(ppm[i + 1])) << 8 |
-                                   std::uint8_t(ppm[i + 2]));
+        const auto* rgb = reinterpret_cast<const std::uint8_t*>(ppm.data()) + start;
+        for (int i = 0; i < image.width * image.height; ++i, rgb += 3)
+            image.pixels.push_back(std::uint32_t(rgb[0]) << 16 | rgb[1] << 8 | rgb[2]);
         return image;
     }
-    XWindowAttributes root{};
-    if (!display_ || !XGetWindowAttributes(display_, DefaultRootWindow(display_), &root)) return {};
-    if (!a.width) a = {0, 0, root.width, root.height};
+    if (!display_) return {};
+    if (!a.width) a = {0, 0, DisplayWidth(display_, 0), DisplayHeight(display_, 0)};
     XImage* shot = XGetImage(display_, DefaultRootWindow(display_), a.x, a.y, unsigned(a.width),
                              unsigned(a.height), AllPlanes, ZPixmap);
     if (!shot) return image;

@@ -151,13 +151,18 @@ inline Strings AsNobody(const Strings& env, const Strings& command) {  // env -i
     return line;
 }
 
-inline long Sleeps(pid_t pid) {  // how often the process's threads have slept so far
+// How often the process's threads slept over the span (voluntary context switches).
+inline long SleepsOver(pid_t pid, ms span) {
     long sleeps = 0;
-    std::string line;
-    for (const auto& task :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task"))
-        for (std::ifstream status(task.path() / "status"); std::getline(status, line);)
-            if (line.starts_with("voluntary_ctxt_switches:")) sleeps += std::stol(line.substr(24));
+    for (const int sign : {-1, 1}) {
+        if (sign > 0) std::this_thread::sleep_for(span);
+        std::string line;
+        for (const auto& task :
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task"))
+            for (std::ifstream status(task.path() / "status"); std::getline(status, line);)
+                if (line.starts_with("voluntary_ctxt_switches:"))
+                    sleeps += sign * std::stol(line.substr(24));
+    }
     return sleeps;
 }
 

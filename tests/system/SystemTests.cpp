@@ -1,10 +1,8 @@
 // The process's own matters without a toolkit: the host's arguments, its window and the place the
 // instance lock is scoped to, why no display can be tried, the one failure line, and the lock in
 // the user's private runtime directory.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
