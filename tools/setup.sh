@@ -13,7 +13,7 @@ packages=(
 )
 if [[ ${1:-} != --build ]]; then
     packages+=(
-        clang-format xvfb xdotool strace openbox
+        clang-format xvfb xdotool strace openbox procps
         dpkg-dev file lintian appstream desktop-file-utils groff libxml2-utils gzip
         xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
         xscreensaver xscreensaver-data
