@@ -7,6 +7,7 @@
 #include <sys/ptrace.h>
 
 #include <charconv>
+#include <regex>
 
 #include "Harness.h"
 
@@ -190,9 +191,10 @@ TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
 
 // Under strace, with the session's services gone from the environment and a private, empty HOME
 // and TMPDIR (or no HOME, where the toolkit would make its runtime directory in TMPDIR when the
-// user has none in /run/user): the saver and the about window
-// execute no program, start no process, create or write no file (/dev/null aside), connect to
-// nothing but the display (no session bus, no accessibility bridge); the folders stay empty.
+// user has none in /run/user): the saver and the about window start no process (so run no other
+// program), create or write no file (/dev/null aside), connect to nothing but the display (no
+// session bus, no accessibility bridge); the folders stay empty. Calls are matched with their
+// paths taken out, so that no folder's name can pass for one.
 TEST_F(EndToEnd, ItWritesNothingStartsNothingAndConnectsOnlyToTheDisplay) {
     TempDir home, tmp, traces;
     const std::string display = "/tmp/.X11-unix/X" + x_.Name().substr(1) + "\"";
@@ -211,20 +213,19 @@ TEST_F(EndToEnd, ItWritesNothingStartsNothingAndConnectsOnlyToTheDisplay) {
             Xdotool(argument == "/s" ? "key a"
                                      : "mousemove --window " + window + " 104 68 click 1");
             EXPECT_EQ(program->Wait(5s), "exit 0") << program->Errors();
-            std::ifstream trace(traces.path + "/t");  // strace writes it anew each run
-            int programs = 0;
-            for (std::string call; std::getline(trace, call);) {
+            std::ifstream trace(traces.path + "/t");              // strace writes it anew each run
+            for (std::string call; std::getline(trace, call);) {  // paths match nothing below
+                const bool null = call.find("\"/dev/null\"") != call.npos,
+                           server = call.find(display) != call.npos;
+                call = std::regex_replace(call, std::regex("\"[^\"]*\""), "");
                 const auto is = [&](const char* what) { return call.find(what) != call.npos; };
-                const bool failed = is(" = -1 ");
-                programs += is("execve");
                 EXPECT_FALSE(
                     ((is("clone") || is("fork(")) && !is("CLONE_THREAD")) ||
-                    ((is("O_WRONLY") || is("O_RDWR") || is("creat")) && !is("\"/dev/null\"")) ||
-                    (!failed && (is("mkdir") || is("rename") || is("link") || is("chmod") ||
-                                 is("truncate") || (is("connect(") && !is(display.c_str())))))
+                    ((is("O_WRONLY") || is("O_RDWR") || is("creat")) && !null) ||
+                    (!is(" = -1 ") && (is("mkdir") || is("rename") || is("link") || is("chmod") ||
+                                       is("truncate") || (is("connect(") && !server))))
                     << call;
             }
-            EXPECT_EQ(programs, 1) << "programs executed";
             EXPECT_TRUE(fs::is_empty(home.path) && fs::is_empty(tmp.path));
         }
     }
