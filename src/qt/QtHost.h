@@ -33,7 +33,7 @@ class Surface;
 class QtHost final : public HostServices, private QAbstractNativeEventFilter {
   public:
     // Pacing::ToDisplay presents one pump per refresh of the screen; Unpaced returns from
-    // PumpEvents as soon as the events are delivered (benchmarks and tests).
+    // PumpEvents as soon as the events are delivered (the painting benchmark).
     enum class Pacing { ToDisplay, Unpaced };
 
     QtHost(int& argc, char** argv, Pacing pacing = Pacing::ToDisplay);
