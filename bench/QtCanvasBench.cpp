@@ -61,7 +61,8 @@ void BM_QtCanvas(benchmark::State& state) {
     QtHost& host = CanvasHost();
     const auto canvasSize = [] {
         for (QWindow* window : QGuiApplication::topLevelWindows()) {
-            if (auto* saver = qobject_cast<SaverWindow*>(window)) return saver->Picture().size();
+            if (auto* saver = qobject_cast<SaverWindow*>(window))
+                return saver->size() * saver->devicePixelRatio();
         }
         return QSize();
     };

@@ -113,12 +113,7 @@ void QtHost::StartGui() {
         }
         // The about window keeps the session's bus, when there is one, for a screen reader; the
         // saver has nothing for one to read and keeps out of the bus entirely.
-        const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-        const std::string sessionBus = bus && arguments_.argument == "/c" ? bus : "";
-        PrepareToolkitEnvironment();
-        if (!sessionBus.empty()) {
-            setenv("DBUS_SESSION_BUS_ADDRESS", sessionBus.c_str(), 1);
-        }
+        PrepareToolkitEnvironment(arguments_.argument == "/c");
         SilenceToolkitOutput();
         app_ = std::make_unique<QApplication>(argc_, argv_);
         ReportUnplannedExits(ToolkitXConnection());

@@ -33,9 +33,6 @@ class SaverWindow final : public QWindow, public Surface {
     // Whether other windows cover all of it, as the window system says.
     void SetObscured(bool obscured) { obscured_ = obscured; }
 
-    // A copy of the picture the window shows (up to the last Present), in device pixels.
-    QImage Picture();
-
   protected:
     bool event(QEvent* event) override;
     void exposeEvent(QExposeEvent* event) override;
@@ -50,6 +47,8 @@ class SaverWindow final : public QWindow, public Surface {
     // Sizes the picture to the window, keeping the earlier pictures where they were.
     void Fit();
     QImage* StoreImage();
+    // A copy of the picture the window shows (up to the last Present), in device pixels.
+    QImage Picture();
     // The logical region (in window coordinates) that holds the device-pixel strips.
     QRegion RegionOf(const std::vector<Strip>& strips) const;
 

@@ -45,8 +45,10 @@ void ProvideRuntimeDirectory() {
 
 }  // namespace
 
-void PrepareToolkitEnvironment() {
-    Set("DBUS_SESSION_BUS_ADDRESS", "disabled:");  // no such transport: no bus, no daemon
+void PrepareToolkitEnvironment(bool keepSessionBus) {
+    if (!keepSessionBus || EnvironmentValue("DBUS_SESSION_BUS_ADDRESS").empty()) {
+        Set("DBUS_SESSION_BUS_ADDRESS", "disabled:");  // no such transport: no bus, no daemon
+    }
     unsetenv("AT_SPI_BUS_ADDRESS");
     Set("QT_IM_MODULE", "compose");
     Set("QT_XCB_GL_INTEGRATION", "none");

@@ -10,6 +10,7 @@ namespace digitmosaic {
 // disk), no platform-theme plugins (they load whole desktop toolkits), and a runtime directory that
 // exists, so that the toolkit makes none. Nothing on screen changes: the saver uses none of these.
 // On Wayland the toolkit keeps its own timeout for a compositor that stops sending frame callbacks.
-void PrepareToolkitEnvironment();
+// With `keepSessionBus`, a session bus that is set stays, for a screen reader (the about window).
+void PrepareToolkitEnvironment(bool keepSessionBus);
 
 }  // namespace digitmosaic

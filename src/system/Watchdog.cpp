@@ -4,11 +4,11 @@
 
 #include <pthread.h>
 #include <sys/prctl.h>
-#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
-#include <ctime>
+#include <thread>
 
 #include "system/Failure.h"
 
@@ -26,9 +26,7 @@ void* Watch(void* patience) {
     std::uint64_t seen = beats.load(std::memory_order_relaxed);
     for (std::intptr_t silent = 0;;) {
         resting.wait(true);
-        timespec second{1, 0};
-        while (nanosleep(&second, &second) != 0) {
-        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));  // resumed where a signal broke it
         const std::uint64_t now = beats.load(std::memory_order_relaxed);
         if (resting.load()) {  // a rest began meanwhile: counting starts afresh after it
             silent = 0;
