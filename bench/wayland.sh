@@ -32,7 +32,7 @@ done
 for tool in sway swaymsg setpriv strace; do
     command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
-saver=$(cd "$(dirname "$build/bin/digitmosaic")" && pwd)/digitmosaic
+saver=$(cd "$build/bin" && pwd)/digitmosaic
 [[ -x $saver ]] || fail "$saver not built"
 
 work=$(mktemp -d) runtime=$(mktemp -d)
@@ -59,8 +59,8 @@ done
 export SWAYSOCK
 SWAYSOCK=$(echo "$work"/sway-ipc.*)
 
-nanoseconds() { cat /proc/"$1"/task/*/schedstat | awk '{ s += $1 } END { print s }'; }
-sleeps() { cat /proc/"$1"/task/*/status | awk '/^voluntary_ctxt_switches/ { s += $2 } END { print s }'; }
+nanoseconds() { awk '{ s += $1 } END { print s }' /proc/"$1"/task/*/schedstat; }
+sleeps() { awk '/^voluntary_ctxt_switches/ { s += $2 } END { print s }' /proc/"$1"/task/*/status; }
 # Percent of a core of the saver and of sway, and the saver's sleeps a second, over $seconds.
 measure() {
     local c0 s0 w0 c1 s1 w1

@@ -22,9 +22,10 @@ expected="./usr/bin/digitmosaic -rwxr-xr-x
 ./usr/share/man/man6/digitmosaic.6.gz -rw-r--r--
 ./usr/share/metainfo/org.example.digitmosaic.metainfo.xml -rw-r--r--
 ./usr/share/xscreensaver/config/digitmosaic.xml -rw-r--r--"
-files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6, $1, $8}' | sed 's/ $//' | LC_ALL=C sort)
+listing=$(dpkg-deb -c "$deb")
+files=$(awk '$1 !~ /^d/ {print $6, $1, $8}' <<<"$listing" | sed 's/ $//' | LC_ALL=C sort)
 [[ $files == "$expected" ]] || fail "file list differs: $(diff <(echo "$expected") <(echo "$files") | grep '^[<>]' | tr '\n' ' ')"
-dirs=$(dpkg-deb -c "$deb" | awk '$1 ~ /^d/ && ($1 != "drwxr-xr-x" || $2 != "root/root") {print $6}')
+dirs=$(awk '$1 ~ /^d/ && ($1 != "drwxr-xr-x" || $2 != "root/root") {print $6}' <<<"$listing")
 [[ -z $dirs ]] || fail "folders not drwxr-xr-x root/root: $dirs"
 
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -59,5 +60,4 @@ DIGITMOSAIC_BINARY=$root/usr/bin/digitmosaic DIGITMOSAIC_INSTALLED=$root "$e2e" 
 for check in "${smoke[@]}"; do
     grep -q "^\[       OK \] $check" "$work/e2e.log" || fail "no $check* check passed on the unpacked program"
 done
-((failures == 0)) && echo "package: $deb checked"
-exit $((failures > 0))
+((failures == 0)) && echo "package: $deb checked"; exit $((failures > 0))

@@ -87,7 +87,6 @@ struct Program final : HostServices {
         return Run([this] { PictureLoop(state, *this); });
     }
 };
-const std::string kSaverEnds = "UnloadWindow(saver) EndProgram ";
 
 // The log of a picture painted up to the given row: its scale, then a pump after every row.
 std::string Painted(int width, int height, int rows) {
@@ -114,7 +113,7 @@ TEST(Main, DispatchesOnExactlyConfigureOrRun) {
     saver.onPump = [&] { saver.saver.Form_KeyDown(0, 0); };
     EXPECT_EQ(saver.Main("/s"),
               "SetCursorPos(28800,16200) OpenWindow(saver) ShowWindow(saver) SeedRandom(4321.25) " +
-                  Painted(282, 235, 1) + kSaverEnds);
+                  Painted(282, 235, 1) + "UnloadWindow(saver) EndProgram ");
 }
 
 // One picture each, at the bottom and the top of every range, and each switch probed from both
