@@ -1,4 +1,5 @@
-// The Qt host: the application, the pumps and their pacing, and the surfaces the saver paints on.
+// The Qt host: the application, the pumps and their pacing, the saver's windows and the about
+// window.
 #include "qt/QtHost.h"
 
 #include <xcb/xcb.h>
@@ -12,13 +13,10 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 #include "geometry/PixelGrid.h"
-#include "host/RandomUnit.h"
 #include "qt/AboutWindow.h"
 #include "qt/SaverWindow.h"
 #include "qt/ToolkitEnvironment.h"
@@ -26,9 +24,6 @@
 #include "system/Environment.h"
 #include "system/Failure.h"
 #include "system/Watchdog.h"
-#include "x11/HostWindow.h"
-#include "x11/XcbCanvas.h"
-#include "x11/XcbReply.h"
 
 namespace digitmosaic {
 
@@ -41,14 +36,6 @@ xcb_connection_t* ToolkitXConnection() {
     }
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
-}
-
-std::vector<std::string> ArgumentsOf(int argc, char** argv) {
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) {
-        arguments.emplace_back(argv[i]);
-    }
-    return arguments;
 }
 
 // A run needs this many descriptors beside those open already: the display's connection, the event
@@ -70,29 +57,10 @@ bool DescriptorsFree(int needed) {
     }
     return free >= needed;
 }
-
-// Whether every screen of the X display paints in true colour, as the saver's windows are made.
-bool ScreensInColor(xcb_connection_t* connection) {
-    for (auto roots = xcb_setup_roots_iterator(xcb_get_setup(connection)); roots.rem;
-         xcb_screen_next(&roots)) {
-        if (!XcbCanvas::TrueColorVisual(connection, roots.data->root_visual,
-                                        roots.data->root_depth)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 QtHost::QtHost(int& argc, char** argv, Pacing pacing)
-    : argc_(argc),
-      argv_(argv),
-      arguments_(ParseHostArguments(ArgumentsOf(argc, argv))),
-      pacing_(pacing),
-      random_(std::random_device{}()),
-      hostWindowRequest_(HostWindowFrom(arguments_)),
-      instanceLock_(InstanceScope(hostWindowRequest_)) {
+    : ProcessHost(argc, argv), argc_(argc), argv_(argv), pacing_(pacing) {
     qInstallMessageHandler(QuietMessages);
 }
 
@@ -131,21 +99,6 @@ int QtHost::RunWhileWindowsOpen() {
         guiStarted_ && !QApplication::topLevelWidgets().empty() ? QApplication::exec() : 0;
     EndingOnPurpose();  // the last window closed
     return status;
-}
-
-float QtHost::RandomUnit() { return UnitFromBits(static_cast<std::uint32_t>(random_())); }
-
-void QtHost::SeedRandom(float seed) { random_.seed(std::bit_cast<std::uint32_t>(seed)); }
-
-float QtHost::SecondsSinceMidnight() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    const auto fraction =
-        std::chrono::duration<double>(now - std::chrono::floor<std::chrono::seconds>(now));
-    return static_cast<float>(local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec +
-                              fraction.count());
 }
 
 QtHost::Clock::duration QtHost::RefreshInterval(const QScreen* screen) {
@@ -227,8 +180,6 @@ void QtHost::EndProgram() {
     std::_Exit(0);
 }
 
-std::string QtHost::ArgumentString() { return arguments_.argument; }
-
 bool QtHost::AnotherInstanceRunning() {
     // Any other argument ends the program anyway, without touching the display.
     if (arguments_.argument != "/s" && arguments_.argument != "/c") {
@@ -253,29 +204,19 @@ float QtHost::ScreenHeightTwips() {
 }
 
 void QtHost::SetCursorPos(std::int32_t x, std::int32_t y) {
-    // In a host's window (or the root) the pointer is the host's; Wayland lets no client move it.
-    if (hostWindowRequest_.Embedded()) {
-        return;
-    }
+    // Wayland lets no client move the pointer.
     StartGui();
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
         return;
     }
     // In device pixels, as the program gives them: the screen's origin is the same in both, its
-    // size scaled. (The toolkit's logical positions miss the last device pixel at ratio 2.)
+    // size scaled.
     QScreen* screen = QGuiApplication::primaryScreen();
     const QRect area(screen->geometry().topLeft(),
                      screen->geometry().size() * screen->devicePixelRatio());
     x = std::clamp(x, area.left(), area.right());
     y = std::clamp(y, area.top(), area.bottom());
-    if (xcb_connection_t* connection = ToolkitXConnection()) {
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        xcb_warp_pointer(connection, XCB_NONE, root, 0, 0, 0, 0, static_cast<std::int16_t>(x),
-                         static_cast<std::int16_t>(y));
-        xcb_flush(connection);
-    } else {
-        QCursor::setPos(screen, QPoint(x, y) / screen->devicePixelRatio());
-    }
+    QCursor::setPos(screen, QPoint(x, y) / screen->devicePixelRatio());
 }
 
 void QtHost::SystemBeep() {
@@ -297,34 +238,21 @@ void QtHost::OpenWindow(SaverWindowEvents& window) {
 
 void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
     saverEvents_ = &events;
+    // A host's window is an X window, painted by the X11 host whenever there is an X display.
     if (hostWindowRequest_.Embedded()) {
         const std::string source = hostWindowRequest_.Given() ? hostWindowRequest_.source : "-root";
         if (hostWindowRequest_.Given() && !hostWindowRequest_.id) {
             Fail(source + " is not a window id: \"" + Quoted(hostWindowRequest_.text) + "\"");
         }
-        xcb_connection_t* connection = ToolkitXConnection();
-        if (!connection) {
-            Fail(source + " names an X window, but the display is not X11");
-        }
-        const std::uint32_t id =
-            hostWindowRequest_.id ? *hostWindowRequest_.id : HostWindow::DesktopRoot(connection);
-        hostWindow_ = std::make_unique<HostWindow>(events, connection, id, source);
-        ListSurfaces();
-    } else {
-        if (xcb_connection_t* connection = ToolkitXConnection();
-            connection && !ScreensInColor(connection)) {
-            Fail(
-                "the display cannot show colours (it has no true-colour visual of 15 bits or "
-                "more)");
-        }
-        for (QScreen* screen : QGuiApplication::screens()) {
-            AddScreen(screen);
-        }
-        QObject::connect(qGuiApp, &QGuiApplication::screenAdded, qGuiApp,
-                         [this](QScreen* screen) { AddScreen(screen); });
-        QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, qGuiApp,
-                         [this](QScreen* screen) { RemoveScreen(screen); });
+        Fail(source + " names an X window, but the display is not X11");
     }
+    for (QScreen* screen : QGuiApplication::screens()) {
+        AddScreen(screen);
+    }
+    QObject::connect(qGuiApp, &QGuiApplication::screenAdded, qGuiApp,
+                     [this](QScreen* screen) { AddScreen(screen); });
+    QObject::connect(qGuiApp, &QGuiApplication::screenRemoved, qGuiApp,
+                     [this](QScreen* screen) { RemoveScreen(screen); });
 }
 
 void QtHost::AddScreen(QScreen* screen) {
@@ -342,22 +270,6 @@ void QtHost::AddScreen(QScreen* screen) {
     ListSurfaces();
     if (saverShown_) {
         added->CoverScreen();
-        WatchVisibility(*added);
-    }
-}
-
-void QtHost::WatchVisibility(const SaverWindow& window) {
-    xcb_connection_t* connection = ToolkitXConnection();
-    if (!connection || !window.handle()) {
-        return;
-    }
-    // Added to what the toolkit selected there: the server then says when other windows cover
-    // all of it, which the toolkit does not follow.
-    const auto id = static_cast<xcb_window_t>(window.winId());
-    if (const auto attributes = TakeReply(xcb_get_window_attributes_reply(
-            connection, xcb_get_window_attributes(connection, id), nullptr))) {
-        const std::uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
-        xcb_change_window_attributes(connection, id, XCB_CW_EVENT_MASK, &mask);
     }
 }
 
@@ -372,9 +284,6 @@ void QtHost::ListSurfaces() {
     for (const ScreenWindow& shown : screenWindows_) {
         surfaces_.push_back(shown.window.get());
     }
-    if (hostWindow_) {
-        surfaces_.push_back(hostWindow_.get());
-    }
 }
 
 bool QtHost::nativeEventFilter(const QByteArray& type, void* message, qintptr* /*result*/) {
@@ -383,18 +292,6 @@ bool QtHost::nativeEventFilter(const QByteArray& type, void* message, qintptr* /
     }
     WatchdogBeat();  // ends a rest: the handling is watched
     const auto& event = *static_cast<const xcb_generic_event_t*>(message);
-    if (hostWindow_ && hostWindow_->Handle(event)) {
-        return true;
-    }
-    if ((event.response_type & 0x7F) == XCB_VISIBILITY_NOTIFY) {
-        const auto& visibility = reinterpret_cast<const xcb_visibility_notify_event_t&>(event);
-        for (const ScreenWindow& shown : screenWindows_) {
-            if (shown.window->winId() == visibility.window) {
-                shown.window->SetObscured(visibility.state == XCB_VISIBILITY_FULLY_OBSCURED);
-            }
-        }
-        return false;
-    }
     if ((event.response_type & 0x7F) != XCB_DESTROY_NOTIFY) {
         return false;
     }
@@ -433,7 +330,6 @@ void QtHost::ShowWindow(SaverWindowEvents& /*window*/) {
         surface->Show();
     }
     for (const ScreenWindow& shown : screenWindows_) {
-        WatchVisibility(*shown.window);
         if (shown.screen == QGuiApplication::primaryScreen()) {
             shown.window->requestActivate();  // keys go to the window under the parked pointer
         }

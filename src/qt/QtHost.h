@@ -1,23 +1,19 @@
-// The desktop host: realises HostServices on Qt. It owns the application object, the windows,
-// the event loop and the frame pacing; the program code only asks it for things. The saver
-// window is one window per screen, following screens as they come, go and change, or a
-// screen-saver host's own window when XSCREENSAVER_WINDOW names one. The GUI starts when the
-// instance lock, a window or a screen query first needs it, so an argument that ends the program
-// never touches the display.
+// The desktop host on Qt: the about window everywhere, and the saver where it does not paint on
+// an X display itself (on Wayland). It owns the application object, the windows, the event loop
+// and the frame pacing; the program code only asks it for things. The saver window is one window
+// per screen, following screens as they come, go and change. The GUI starts when the instance
+// lock, a window or a screen query first needs it, so an argument that ends the program never
+// touches the display.
 #pragma once
 
 #include <QAbstractNativeEventFilter>
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <random>
-#include <string>
 #include <vector>
 
 #include "host/Beat.h"
-#include "host/HostServices.h"
-#include "system/Environment.h"
-#include "system/InstanceLock.h"
+#include "system/ProcessHost.h"
 
 class QApplication;
 class QScreen;
@@ -26,11 +22,10 @@ class QTimer;
 namespace digitmosaic {
 
 class AboutWindow;
-class HostWindow;
 class SaverWindow;
 class Surface;
 
-class QtHost final : public HostServices, private QAbstractNativeEventFilter {
+class QtHost final : public ProcessHost, private QAbstractNativeEventFilter {
   public:
     // Pacing::ToDisplay presents one pump per refresh of the screen; Unpaced returns from
     // PumpEvents as soon as the events are delivered (the painting benchmark).
@@ -48,12 +43,8 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     // delivering input for this many seconds (see Watchdog.h).
     void EnableWatchdog(int seconds) { watchdogSeconds_ = seconds; }
 
-    float RandomUnit() override;
-    void SeedRandom(float seed) override;
-    float SecondsSinceMidnight() override;
     void PumpEvents() override;
     [[noreturn]] void EndProgram() override;
-    std::string ArgumentString() override;
     bool AnotherInstanceRunning() override;
     float ScreenWidthTwips() override;
     float ScreenHeightTwips() override;
@@ -78,7 +69,7 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     // Handles events as they come, sleeping in between, until the deadline or until done()
     // holds.
     void WaitForEvents(Clock::time_point deadline, const std::function<bool()>& done = {});
-    // Paints into the host's window, or opens a window on every screen and follows them.
+    // Opens a window on every screen and follows them.
     void OpenSaverSurfaces(SaverWindowEvents& events);
     void AddScreen(QScreen* screen);
     void RemoveScreen(QScreen* screen);
@@ -87,19 +78,12 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
     // Whether anyone can see a surface; while nobody can, pumps sleep without painting.
     bool Seen() const;
     void SleepWhileUnseen();
-    // Asks the X server to say when other windows cover all of the saver's window.
-    static void WatchVisibility(const SaverWindow& window);
-    // Ends the saver (through its unload event) or the about window's process when one of their
-    // windows is destroyed by another client.
+    // Ends the about window's process when another client destroys the window.
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override;
 
     int& argc_;
     char** argv_;
-    HostArguments arguments_;  // with the hosts' additions after "/s" taken
     Pacing pacing_;
-    std::mt19937 random_;
-    HostWindowRequest hostWindowRequest_;  // from the arguments or XSCREENSAVER_WINDOW
-    InstanceLock instanceLock_;
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<QTimer> wake_;              // ends a paced pump's sleep at its deadline
     SaverWindowEvents* saverEvents_ = nullptr;  // once the saver window is opened
@@ -108,7 +92,6 @@ class QtHost final : public HostServices, private QAbstractNativeEventFilter {
         std::unique_ptr<SaverWindow> window;
     };
     std::vector<ScreenWindow> screenWindows_;
-    std::unique_ptr<HostWindow> hostWindow_;
     std::vector<Surface*> surfaces_;  // every window above: what the picture is painted on
     std::unique_ptr<AboutWindow> aboutWindow_;
     struct Scale {

@@ -29,9 +29,7 @@ class SaverWindow final : public QWindow, public Surface {
     void Show() override { CoverScreen(); }
     // Closes the window, which raises the saver's unload event.
     void Unload() override { close(); }
-    bool Visible() const override { return isExposed() && !obscured_; }
-    // Whether other windows cover all of it, as the window system says.
-    void SetObscured(bool obscured) { obscured_ = obscured; }
+    bool Visible() const override { return isExposed(); }
 
   protected:
     bool event(QEvent* event) override;
@@ -56,7 +54,6 @@ class SaverWindow final : public QWindow, public Surface {
     QBackingStore store_;
     QSize fitted_;          // the window's size in device pixels, once fitted
     PendingBoxes pending_;  // drawn since the last Present
-    bool obscured_ = false;
 };
 
 }  // namespace digitmosaic

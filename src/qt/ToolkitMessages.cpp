@@ -6,7 +6,6 @@
 #include <QString>
 #include <atomic>
 #include <cstdlib>
-#include <exception>
 
 #include "system/Failure.h"
 
@@ -55,8 +54,6 @@ void QuietMessages(QtMsgType type, const QMessageLogContext& /*context*/, const 
 void ReportUnplannedExits(xcb_connection_t* display) {
     displayConnection = display;
     std::atexit(OnExit);
-    // An exception nothing caught (memory that could not be had, mostly) would abort.
-    std::set_terminate([] { Fail("out of memory"); });
 }
 
 void EndingOnPurpose() { onPurpose = true; }

@@ -81,6 +81,20 @@ std::string InstanceScope(const HostWindowRequest& hostWindow) {
     return scope;
 }
 
+bool SaverPaintsOnX11(const HostWindowRequest& hostWindow) {
+    if (EnvironmentValue("DISPLAY").empty()) {
+        return false;
+    }
+    if (hostWindow.Embedded()) {
+        return true;
+    }
+    if (const std::string platform = EnvironmentValue("QT_QPA_PLATFORM"); !platform.empty()) {
+        return platform.starts_with("xcb");
+    }
+    return EnvironmentValue("XDG_SESSION_TYPE") != "wayland" ||
+           EnvironmentValue("WAYLAND_DISPLAY").empty();
+}
+
 std::string EnvironmentValue(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";

@@ -35,6 +35,11 @@ std::string InstanceScope(const HostWindowRequest& hostWindow);
 // by QT_QPA_PLATFORM.
 std::string MissingDisplay();
 
+// Whether the saver paints on the X display itself rather than through the toolkit: a host's X
+// window was named, or DISPLAY is set and neither QT_QPA_PLATFORM (naming another platform) nor a
+// Wayland session (XDG_SESSION_TYPE "wayland" with WAYLAND_DISPLAY set) points elsewhere.
+bool SaverPaintsOnX11(const HostWindowRequest& hostWindow);
+
 // The variable's value, empty when it is not set.
 std::string EnvironmentValue(const char* name);
 

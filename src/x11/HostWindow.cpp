@@ -56,11 +56,11 @@ std::uint32_t HostWindow::DesktopRoot(xcb_connection_t* connection) {
     return root;
 }
 
-HostWindow::HostWindow(SaverWindowEvents& events, xcb_connection_t* connection, std::uint32_t id,
-                       const std::string& source)
-    : events_(events), id_(id) {
+std::unique_ptr<HostWindow> HostWindow::Open(SaverWindowEvents& events,
+                                             xcb_connection_t* connection, std::uint32_t id,
+                                             const std::string& source) {
     // Structure news (size, mapping, destruction), exposures and visibility; no input of any kind.
-    // What this connection watched there already stays (the toolkit watches the root's properties).
+    // What this connection watched there already stays.
     const auto watched = TakeReply(xcb_get_window_attributes_reply(
         connection, xcb_get_window_attributes(connection, id), nullptr));
     const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE |
@@ -85,90 +85,11 @@ HostWindow::HostWindow(SaverWindowEvents& events, xcb_connection_t* connection, 
     if (attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT || !visual) {
         Refuse(source, id, "is not a colour window");
     }
-    mapped_ = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
-    canvas_ = std::make_unique<XcbCanvas>(connection, id, geometry->depth, *visual);
-    Fit(geometry->width, geometry->height);
-}
-
-void HostWindow::Fit(int width, int height) {
-    canvas_->Fill(pending_);  // what was drawn for the old size goes in first
-    pending_.Clear();
-    canvas_->Resize(width, height);
-    pending_.Grid().Resize(width, height, 96, 96);
-    pending_.MarkAll();
-}
-
-void HostWindow::SetLogicalScale(double x1, double y1, double x2, double y2) {
-    pending_.Grid().SetLogicalScale(x1, y1, x2, y2);
-}
-
-void HostWindow::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
-    pending_.Draw(x, y, dx, dy, color);
-}
-
-void HostWindow::Present() {
-    canvas_->Fill(pending_);
-    canvas_->Show(pending_.Strips());
-    pending_.Clear();
-}
-
-void HostWindow::Unload() {
-    bool cancel = false;
-    events_.Form_Unload(cancel);
-}
-
-bool HostWindow::Handle(const xcb_generic_event_t& event) {
-    switch (event.response_type & 0x7F) {
-        case XCB_CONFIGURE_NOTIFY: {
-            const auto& configure = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
-            if (configure.window != id_) {
-                return false;
-            }
-            if (configure.width != pending_.Grid().Width() ||
-                configure.height != pending_.Grid().Height()) {
-                Fit(configure.width, configure.height);
-            }
-            return true;
-        }
-        case XCB_EXPOSE: {
-            const auto& expose = reinterpret_cast<const xcb_expose_event_t&>(event);
-            if (expose.window != id_) {
-                return false;
-            }
-            pending_.Mark(
-                Strip{expose.x, expose.y, expose.x + expose.width, expose.y + expose.height});
-            obscured_ = false;  // that part shows
-            return true;
-        }
-        case XCB_VISIBILITY_NOTIFY: {
-            const auto& visibility = reinterpret_cast<const xcb_visibility_notify_event_t&>(event);
-            if (visibility.window != id_) {
-                return false;
-            }
-            obscured_ = visibility.state == XCB_VISIBILITY_FULLY_OBSCURED;
-            return true;
-        }
-        case XCB_MAP_NOTIFY:
-        case XCB_UNMAP_NOTIFY: {
-            // Both events keep the window's id at the same place.
-            const auto& mapping = reinterpret_cast<const xcb_map_notify_event_t&>(event);
-            if (mapping.window != id_) {
-                return false;
-            }
-            mapped_ = (event.response_type & 0x7F) == XCB_MAP_NOTIFY;
-            return true;
-        }
-        case XCB_DESTROY_NOTIFY: {
-            const auto& destroyed = reinterpret_cast<const xcb_destroy_notify_event_t&>(event);
-            if (destroyed.window != id_) {
-                return false;
-            }
-            Unload();
-            return true;
-        }
-        default:
-            return false;
-    }
+    std::unique_ptr<HostWindow> window(
+        new HostWindow(events, connection, id, geometry->depth, *visual, 96));
+    window->mapped_ = attributes->map_state != XCB_MAP_STATE_UNMAPPED;
+    window->Fit(geometry->width, geometry->height);
+    return window;
 }
 
 }  // namespace digitmosaic

@@ -1,8 +1,7 @@
 // Cells painted through the X server, the way classic X11 screen savers draw: each box is a
 // rectangle filled in a server-side pixmap that keeps every picture painted so far, and the
 // strips that changed are copied from it to the window. The client keeps no pixels, and the
-// server fills them where they are shown. Used for a host's window, which has no backing store
-// of the toolkit's.
+// server fills them where they are shown.
 #pragma once
 
 #include <xcb/xcb.h>

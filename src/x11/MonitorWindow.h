@@ -1,0 +1,52 @@
+// The saver's own window on one monitor, a surface: a black, borderless window over the whole
+// monitor (asked of a window manager as full screen), with the pointer hidden, that keeps every
+// picture painted so far in the server and gives the saver's handlers the keys, buttons and
+// moves that reach it, and a window manager's request to close it.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include "x11/Monitors.h"
+#include "x11/XcbSurface.h"
+
+namespace digitmosaic {
+
+// The atoms the saver's windows name, asked of the server once.
+struct WindowAtoms {
+    xcb_atom_t protocols, deleteWindow, state, fullScreen, motifHints, name, utf8, type, normal,
+        pid, activeWindow, supported;
+    static WindowAtoms Intern(xcb_connection_t* connection);
+};
+
+class MonitorWindow final : public XcbSurface {
+  public:
+    // Creates the window, unmapped, over the monitor.
+    MonitorWindow(SaverWindowEvents& events, xcb_connection_t* connection,
+                  const xcb_screen_t& screen, const xcb_visualtype_t& visual,
+                  const WindowAtoms& atoms, const Monitor& monitor, double dotsPerInch);
+    ~MonitorWindow() override;
+    MonitorWindow(const MonitorWindow&) = delete;
+    MonitorWindow& operator=(const MonitorWindow&) = delete;
+
+    const Monitor& On() const { return monitor_; }
+    // Follows the monitor to its new place or size.
+    void Cover(const Monitor& monitor);
+    // Maps the window above the others.
+    void Show() override;
+    // Asks for the keyboard: of the window manager where one runs, else of the server once the
+    // window is mapped.
+    void TakeKeyboard();
+    bool Handle(const xcb_generic_event_t& event) override;
+
+  private:
+    // Where a pointer event in device pixels lies in the saver's logical units.
+    float LogicalX(int x) const { return pending_.Grid().LogicalX(x); }
+    float LogicalY(int y) const { return pending_.Grid().LogicalY(y); }
+
+    const WindowAtoms& atoms_;
+    xcb_window_t root_;
+    Monitor monitor_;
+    bool focusOnMap_ = false;  // no window manager activates it: the saver sets the focus
+};
+
+}  // namespace digitmosaic

@@ -1,0 +1,306 @@
+// The X11 host: the connection, the saver's windows on the monitors, and the paced wait.
+#include "x11/XcbHost.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "geometry/PixelGrid.h"
+#include "system/Failure.h"
+#include "system/Watchdog.h"
+#include "x11/HostWindow.h"
+
+namespace digitmosaic {
+
+namespace {
+
+// One refresh of the monitor (60 Hz where the server does not say).
+Beat::Clock::duration RefreshOf(const Monitor& monitor) {
+    using std::chrono::microseconds;
+    if (monitor.refresh >= microseconds(1'000) && monitor.refresh <= microseconds(1'000'000)) {
+        return std::chrono::duration_cast<Beat::Clock::duration>(monitor.refresh);
+    }
+    return microseconds(16'667);
+}
+
+using Event = std::unique_ptr<xcb_generic_event_t, decltype(&std::free)>;
+
+}  // namespace
+
+XcbHost::XcbHost(int argc, char** argv) : ProcessHost(argc, argv) {}
+
+XcbHost::~XcbHost() {
+    surfaces_.clear();
+    monitorWindows_.clear();
+    hostWindow_.reset();
+    if (connection_) {
+        xcb_disconnect(connection_);
+    }
+}
+
+xcb_connection_t* XcbHost::Display() {
+    if (connection_) {
+        return connection_;
+    }
+    int screenNumber = 0;
+    connection_ = xcb_connect(nullptr, &screenNumber);
+    if (xcb_connection_has_error(connection_)) {
+        FailWithoutDisplay("could not connect to display " + EnvironmentValue("DISPLAY"));
+    }
+    auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+    for (int i = 0; i < screenNumber && screens.rem > 1; ++i) {
+        xcb_screen_next(&screens);
+    }
+    screen_ = screens.data;
+    dotsPerInch_ = LogicalDotsPerInch(connection_, *screen_);
+    primary_ = ListMonitors(connection_, *screen_).front();
+    return connection_;
+}
+
+bool XcbHost::AnotherInstanceRunning() { return instanceLock_.AnotherInstanceRunning(Display()); }
+
+float XcbHost::ScreenWidthTwips() {
+    Display();
+    return static_cast<float>(primary_.width * TwipsPerPixel(dotsPerInch_));
+}
+
+float XcbHost::ScreenHeightTwips() {
+    Display();
+    return static_cast<float>(primary_.height * TwipsPerPixel(dotsPerInch_));
+}
+
+void XcbHost::SetCursorPos(std::int32_t x, std::int32_t y) {
+    // In a host's window (or the root) the pointer is the host's.
+    if (hostWindowRequest_.Embedded()) {
+        return;
+    }
+    Display();
+    x = std::clamp(x, primary_.x, primary_.x + primary_.width - 1);
+    y = std::clamp(y, primary_.y, primary_.y + primary_.height - 1);
+    xcb_warp_pointer(connection_, XCB_NONE, screen_->root, 0, 0, 0, 0, static_cast<std::int16_t>(x),
+                     static_cast<std::int16_t>(y));
+    xcb_flush(connection_);
+}
+
+void XcbHost::SystemBeep() {
+    xcb_bell(Display(), 0);
+    xcb_flush(connection_);
+}
+
+void XcbHost::OpenWindow(SaverWindowEvents& window) {
+    Display();
+    if (watchdogSeconds_ > 0 && !StartWatchdog(watchdogSeconds_)) {
+        Fail("cannot start the watchdog thread (out of memory or threads?)");
+    }
+    if (!saverEvents_) {
+        OpenSurfaces(window);
+        window.Form_Load();
+    }
+    ShowWindow(window);
+}
+
+void XcbHost::OpenSurfaces(SaverWindowEvents& events) {
+    saverEvents_ = &events;
+    if (hostWindowRequest_.Embedded()) {
+        const std::string source = hostWindowRequest_.Given() ? hostWindowRequest_.source : "-root";
+        if (hostWindowRequest_.Given() && !hostWindowRequest_.id) {
+            Fail(source + " is not a window id: \"" + Quoted(hostWindowRequest_.text) + "\"");
+        }
+        const std::uint32_t id =
+            hostWindowRequest_.id ? *hostWindowRequest_.id : HostWindow::DesktopRoot(connection_);
+        hostWindow_ = HostWindow::Open(events, connection_, id, source);
+        ListSurfaces();
+        return;
+    }
+    visual_ = XcbCanvas::TrueColorVisual(connection_, screen_->root_visual, screen_->root_depth);
+    if (!visual_) {
+        Fail("the display cannot show colours (it has no true-colour visual of 15 bits or more)");
+    }
+    atoms_ = WindowAtoms::Intern(connection_);
+    WatchMonitors(connection_, *screen_);
+    for (const Monitor& monitor : ListMonitors(connection_, *screen_)) {
+        AddWindow(monitor);
+    }
+    ListSurfaces();
+}
+
+void XcbHost::AddWindow(const Monitor& monitor) {
+    auto window = std::make_unique<MonitorWindow>(*saverEvents_, connection_, *screen_, *visual_,
+                                                  atoms_, monitor, dotsPerInch_);
+    if (scale_.set) {
+        window->SetLogicalScale(scale_.x1, scale_.y1, scale_.x2, scale_.y2);
+    }
+    if (shown_) {
+        window->Show();
+    }
+    monitorWindows_.push_back(std::move(window));
+}
+
+void XcbHost::FollowMonitors() {
+    const std::vector<Monitor> monitors = ListMonitors(connection_, *screen_);
+    primary_ = monitors.front();
+    beat_.SetInterval(RefreshOf(primary_));
+    std::erase_if(monitorWindows_, [&monitors](const auto& window) {
+        return std::none_of(monitors.begin(), monitors.end(), [&window](const Monitor& monitor) {
+            return monitor.name == window->On().name;
+        });
+    });
+    for (const Monitor& monitor : monitors) {
+        const auto shown = std::find_if(
+            monitorWindows_.begin(), monitorWindows_.end(),
+            [&monitor](const auto& window) { return window->On().name == monitor.name; });
+        if (shown == monitorWindows_.end()) {
+            AddWindow(monitor);
+        } else if (!(*shown)->On().SamePlace(monitor)) {
+            (*shown)->Cover(monitor);
+        }
+    }
+    ListSurfaces();
+}
+
+void XcbHost::ListSurfaces() {
+    surfaces_.clear();
+    for (const auto& window : monitorWindows_) {
+        surfaces_.push_back(window.get());
+    }
+    if (hostWindow_) {
+        surfaces_.push_back(hostWindow_.get());
+    }
+}
+
+void XcbHost::ShowWindow(SaverWindowEvents& /*window*/) {
+    if (!saverEvents_ || shown_) {
+        return;
+    }
+    shown_ = true;
+    for (XcbSurface* surface : surfaces_) {
+        surface->Show();
+    }
+    if (!monitorWindows_.empty()) {
+        monitorWindows_.front()->TakeKeyboard();  // on the primary, under the parked pointer
+    }
+    xcb_flush(connection_);
+    beat_.SetInterval(RefreshOf(primary_));
+}
+
+void XcbHost::PumpEvents() {
+    WatchdogBeat();
+    Display();
+    HandleEvents();
+    if (shown_) {
+        SleepWhileUnseen();
+    }
+    for (XcbSurface* surface : surfaces_) {
+        surface->Present();
+    }
+    WaitUntil(beat_.Next(Clock::now()));
+}
+
+void XcbHost::HandleEvents() {
+    while (const Event event{xcb_poll_for_event(connection_), &std::free}) {
+        WatchdogBeat();  // ends a rest: the handling is watched
+        Handle(*event);
+    }
+    if (xcb_connection_has_error(connection_)) {
+        Fail("lost the connection to the display");
+    }
+}
+
+void XcbHost::Handle(const xcb_generic_event_t& event) {
+    if (MonitorsChanged(connection_, event)) {
+        if (!monitorWindows_.empty()) {
+            FollowMonitors();
+        }
+        return;
+    }
+    for (XcbSurface* surface : surfaces_) {
+        if (surface->Handle(event)) {
+            return;
+        }
+    }
+}
+
+void XcbHost::WaitUntil(Clock::time_point deadline) {
+    for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
+        Sleep(
+            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+        HandleEvents();
+    }
+}
+
+void XcbHost::Sleep(int milliseconds) {
+    xcb_flush(connection_);
+    pollfd display{xcb_get_file_descriptor(connection_), POLLIN, 0};
+    while (poll(&display, 1, milliseconds) < 0 && errno == EINTR) {
+    }
+}
+
+bool XcbHost::Seen() const {
+    return std::any_of(surfaces_.begin(), surfaces_.end(),
+                       [](const XcbSurface* surface) { return surface->Visible(); });
+}
+
+void XcbHost::SleepWhileUnseen() {
+    if (Seen()) {
+        return;
+    }
+    // Nothing is painted or presented, and input still reaches the handlers at once. Nothing
+    // wakes the process but an event, and the watchdog rests meanwhile: every event beats it
+    // before it is handled, so a handler that hangs is still caught.
+    while (!Seen()) {
+        WatchdogBeat();
+        WatchdogRest();
+        Sleep(-1);
+        HandleEvents();
+    }
+    WatchdogBeat();
+    beat_.Restart(Clock::now());
+}
+
+void XcbHost::EndProgram() {
+    if (connection_) {
+        // The desktop comes back as soon as the server has the requests, not once the process
+        // has been torn down.
+        for (const auto& window : monitorWindows_) {
+            xcb_unmap_window(connection_, window->Id());
+        }
+        xcb_flush(connection_);
+    }
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+void XcbHost::UnloadWindow(SaverWindowEvents& /*window*/) {
+    if (!saverEvents_ || unloading_) {
+        return;
+    }
+    unloading_ = true;
+    for (XcbSurface* surface : surfaces_) {
+        surface->Unload();  // raises the unload event
+    }
+    unloading_ = false;
+}
+
+void XcbHost::OpenWindow(AboutWindowEvents& /*window*/) {
+    Fail("the about window is shown through the toolkit, not on the bare display");
+}
+
+void XcbHost::UnloadWindow(AboutWindowEvents& /*window*/) {}
+
+void XcbHost::SetLogicalScale(double x1, double y1, double x2, double y2) {
+    scale_ = {x1, y1, x2, y2, true};
+    for (XcbSurface* surface : surfaces_) {
+        surface->SetLogicalScale(x1, y1, x2, y2);
+    }
+}
+
+void XcbHost::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
+    for (XcbSurface* surface : surfaces_) {
+        surface->DrawBox(x, y, dx, dy, color);
+    }
+}
+
+}  // namespace digitmosaic

@@ -1,0 +1,95 @@
+// An X window as a surface: fitting, presenting, and the server's news of the window.
+#include "x11/XcbSurface.h"
+
+namespace digitmosaic {
+
+XcbSurface::XcbSurface(SaverWindowEvents& events, xcb_connection_t* connection, xcb_window_t id,
+                       std::uint8_t depth, const xcb_visualtype_t& visual, double dotsPerInch)
+    : events_(events),
+      connection_(connection),
+      id_(id),
+      canvas_(connection, id, depth, visual),
+      dotsPerInch_(dotsPerInch) {}
+
+void XcbSurface::Fit(int width, int height) {
+    canvas_.Fill(pending_);  // what was drawn for the old size goes in first
+    pending_.Clear();
+    canvas_.Resize(width, height);
+    pending_.Grid().Resize(width, height, dotsPerInch_, dotsPerInch_);
+    pending_.MarkAll();
+}
+
+void XcbSurface::SetLogicalScale(double x1, double y1, double x2, double y2) {
+    pending_.Grid().SetLogicalScale(x1, y1, x2, y2);
+}
+
+void XcbSurface::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
+    pending_.Draw(x, y, dx, dy, color);
+}
+
+void XcbSurface::Present() {
+    canvas_.Fill(pending_);
+    canvas_.Show(pending_.Strips());
+    pending_.Clear();
+}
+
+void XcbSurface::Unload() {
+    bool cancel = false;
+    events_.Form_Unload(cancel);
+}
+
+bool XcbSurface::Handle(const xcb_generic_event_t& event) {
+    switch (event.response_type & 0x7F) {
+        case XCB_CONFIGURE_NOTIFY: {
+            const auto& configure = reinterpret_cast<const xcb_configure_notify_event_t&>(event);
+            if (configure.window != id_) {
+                return false;
+            }
+            if (configure.width != pending_.Grid().Width() ||
+                configure.height != pending_.Grid().Height()) {
+                Fit(configure.width, configure.height);
+            }
+            return true;
+        }
+        case XCB_EXPOSE: {
+            const auto& expose = reinterpret_cast<const xcb_expose_event_t&>(event);
+            if (expose.window != id_) {
+                return false;
+            }
+            pending_.Mark(
+                Strip{expose.x, expose.y, expose.x + expose.width, expose.y + expose.height});
+            obscured_ = false;  // that part shows
+            return true;
+        }
+        case XCB_VISIBILITY_NOTIFY: {
+            const auto& visibility = reinterpret_cast<const xcb_visibility_notify_event_t&>(event);
+            if (visibility.window != id_) {
+                return false;
+            }
+            obscured_ = visibility.state == XCB_VISIBILITY_FULLY_OBSCURED;
+            return true;
+        }
+        case XCB_MAP_NOTIFY:
+        case XCB_UNMAP_NOTIFY: {
+            // Both events keep the window's id at the same place.
+            const auto& mapping = reinterpret_cast<const xcb_map_notify_event_t&>(event);
+            if (mapping.window != id_) {
+                return false;
+            }
+            mapped_ = (event.response_type & 0x7F) == XCB_MAP_NOTIFY;
+            return true;
+        }
+        case XCB_DESTROY_NOTIFY: {
+            const auto& destroyed = reinterpret_cast<const xcb_destroy_notify_event_t&>(event);
+            if (destroyed.window != id_) {
+                return false;
+            }
+            Unload();
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+}  // namespace digitmosaic

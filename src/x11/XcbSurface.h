@@ -1,0 +1,50 @@
+// An X window as a surface: the picture painted through the server, fitted to the window's size,
+// repainted where the server lost it, and counted as seen only while the window is mapped and not
+// wholly covered. The window's destruction raises the saver's unload event.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+
+#include "geometry/PendingBoxes.h"
+#include "geometry/Surface.h"
+#include "host/HostServices.h"
+#include "x11/XcbCanvas.h"
+
+namespace digitmosaic {
+
+class XcbSurface : public Surface {
+  public:
+    // For a window of the given depth, of a visual that XcbCanvas::TrueColorVisual accepted, whose
+    // structure, exposures and visibility the connection watches.
+    XcbSurface(SaverWindowEvents& events, xcb_connection_t* connection, xcb_window_t id,
+               std::uint8_t depth, const xcb_visualtype_t& visual, double dotsPerInch);
+
+    void SetLogicalScale(double x1, double y1, double x2, double y2) override;
+    void DrawBox(float x, float y, float dx, float dy, PackedColor color) override;
+    void Present() override;
+    void Unload() override;
+    bool Visible() const override { return mapped_ && !obscured_; }
+
+    // Handles the server's news of the window; true when the event was about it.
+    virtual bool Handle(const xcb_generic_event_t& event);
+    xcb_window_t Id() const { return id_; }
+
+  protected:
+    // Sizes the picture to the window, keeping the earlier pictures where they were.
+    void Fit(int width, int height);
+
+    SaverWindowEvents& events_;
+    xcb_connection_t* connection_;
+    xcb_window_t id_;
+    PendingBoxes pending_;  // drawn since the last Present
+    bool mapped_ = false;
+
+  private:
+    XcbCanvas canvas_;
+    double dotsPerInch_;
+    bool obscured_ = false;
+};
+
+}  // namespace digitmosaic
