@@ -7,6 +7,7 @@
 #include <string>
 
 #include "system/Failure.h"
+#include "x11/XcbCanvas.h"
 #include "x11/XcbReply.h"
 
 namespace digitmosaic {

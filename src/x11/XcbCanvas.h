@@ -10,15 +10,16 @@
 #include <vector>
 
 #include "geometry/PendingBoxes.h"
+#include "x11/Canvas.h"
 
 namespace digitmosaic {
 
-class XcbCanvas {
+class XcbCanvas final : public Canvas {
   public:
     // For a window of the given depth and of a visual that TrueColorVisual accepted.
     XcbCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth,
               const xcb_visualtype_t& visual);
-    ~XcbCanvas();
+    ~XcbCanvas() override;
     XcbCanvas(const XcbCanvas&) = delete;
     XcbCanvas& operator=(const XcbCanvas&) = delete;
 
@@ -27,12 +28,12 @@ class XcbCanvas {
                                                    xcb_visualid_t visual, std::uint8_t depth);
 
     // Sizes the pixmap, keeping the earlier pictures where they were and black elsewhere.
-    void Resize(int width, int height);
+    void Resize(int width, int height) override;
     // Fills the boxes in the pixmap. The boxes drawn between two presents are cells of one
     // picture, which never overlap, so the order of the requests does not matter.
-    void Fill(const PendingBoxes& boxes);
+    void Fill(const PendingBoxes& boxes) override;
     // Copies the strips from the pixmap to the window and sends what is queued.
-    void Show(const std::vector<Strip>& strips);
+    void Show(const std::vector<Strip>& strips) override;
 
   private:
     std::uint32_t ServerPixelOf(Pixel pixel) const;

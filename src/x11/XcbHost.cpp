@@ -12,6 +12,7 @@
 #include "system/Failure.h"
 #include "system/Watchdog.h"
 #include "x11/HostWindow.h"
+#include "x11/XcbCanvas.h"
 
 namespace digitmosaic {
 
@@ -189,7 +190,7 @@ void XcbHost::ShowWindow(SaverWindowEvents& /*window*/) {
 void XcbHost::PumpEvents() {
     WatchdogBeat();
     Display();
-    HandleEvents();
+    HandleEvents(false);
     if (shown_) {
         SleepWhileUnseen();
     }
@@ -199,8 +200,12 @@ void XcbHost::PumpEvents() {
     WaitUntil(beat_.Next(Clock::now()));
 }
 
-void XcbHost::HandleEvents() {
-    while (const Event event{xcb_poll_for_event(connection_), &std::free}) {
+void XcbHost::HandleEvents(bool arrived) {
+    // The connection is read once, and only when the wait said something came.
+    for (Event event{
+             arrived ? xcb_poll_for_event(connection_) : xcb_poll_for_queued_event(connection_),
+             &std::free};
+         event; event.reset(xcb_poll_for_queued_event(connection_))) {
         WatchdogBeat();  // ends a rest: the handling is watched
         Handle(*event);
     }
@@ -224,18 +229,22 @@ void XcbHost::Handle(const xcb_generic_event_t& event) {
 }
 
 void XcbHost::WaitUntil(Clock::time_point deadline) {
-    for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
-        Sleep(
-            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
-        HandleEvents();
-    }
+    // A pump that is late still takes what has come, without waiting.
+    auto now = Clock::now();
+    do {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        HandleEvents(Sleep(static_cast<int>(std::max<std::int64_t>(left.count(), 0))));
+        now = Clock::now();
+    } while (now < deadline);
 }
 
-void XcbHost::Sleep(int milliseconds) {
+bool XcbHost::Sleep(int milliseconds) {
     xcb_flush(connection_);
     pollfd display{xcb_get_file_descriptor(connection_), POLLIN, 0};
-    while (poll(&display, 1, milliseconds) < 0 && errno == EINTR) {
+    int ready = 0;
+    while ((ready = poll(&display, 1, milliseconds)) < 0 && errno == EINTR) {
     }
+    return ready != 0;
 }
 
 bool XcbHost::Seen() const {
@@ -253,8 +262,7 @@ void XcbHost::SleepWhileUnseen() {
     while (!Seen()) {
         WatchdogBeat();
         WatchdogRest();
-        Sleep(-1);
-        HandleEvents();
+        HandleEvents(Sleep(-1));
     }
     WatchdogBeat();
     beat_.Restart(Clock::now());

@@ -58,13 +58,15 @@ class XcbHost final : public ProcessHost {
     void FollowMonitors();
     void AddWindow(const Monitor& monitor);
     void ListSurfaces();
-    // Delivers whatever the server has sent; ends the process when the connection is lost.
-    void HandleEvents();
+    // Delivers the events already read and, when something arrived, what the connection holds;
+    // ends the process when the connection is lost.
+    void HandleEvents(bool arrived);
     void Handle(const xcb_generic_event_t& event);
     // Handles events as they come until the deadline, sleeping in between.
     void WaitUntil(Clock::time_point deadline);
-    // Sleeps on the connection; a negative wait has no end.
-    void Sleep(int milliseconds);
+    // Sleeps on the connection until something arrives (true) or the time is up; a negative
+    // wait has no end.
+    bool Sleep(int milliseconds);
     bool Seen() const;
     void SleepWhileUnseen();
 

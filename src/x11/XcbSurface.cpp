@@ -1,6 +1,9 @@
 // An X window as a surface: fitting, presenting, and the server's news of the window.
 #include "x11/XcbSurface.h"
 
+#include "x11/ShmCanvas.h"
+#include "x11/XcbCanvas.h"
+
 namespace digitmosaic {
 
 XcbSurface::XcbSurface(SaverWindowEvents& events, xcb_connection_t* connection, xcb_window_t id,
@@ -8,13 +11,17 @@ XcbSurface::XcbSurface(SaverWindowEvents& events, xcb_connection_t* connection, 
     : events_(events),
       connection_(connection),
       id_(id),
-      canvas_(connection, id, depth, visual),
-      dotsPerInch_(dotsPerInch) {}
+      canvas_(ShmCanvas::Create(connection, id, depth, visual)),
+      dotsPerInch_(dotsPerInch) {
+    if (!canvas_) {
+        canvas_ = std::make_unique<XcbCanvas>(connection, id, depth, visual);
+    }
+}
 
 void XcbSurface::Fit(int width, int height) {
-    canvas_.Fill(pending_);  // what was drawn for the old size goes in first
+    canvas_->Fill(pending_);  // what was drawn for the old size goes in first
     pending_.Clear();
-    canvas_.Resize(width, height);
+    canvas_->Resize(width, height);
     pending_.Grid().Resize(width, height, dotsPerInch_, dotsPerInch_);
     pending_.MarkAll();
 }
@@ -28,8 +35,8 @@ void XcbSurface::DrawBox(float x, float y, float dx, float dy, PackedColor color
 }
 
 void XcbSurface::Present() {
-    canvas_.Fill(pending_);
-    canvas_.Show(pending_.Strips());
+    canvas_->Fill(pending_);
+    canvas_->Show(pending_.Strips());
     pending_.Clear();
 }
 

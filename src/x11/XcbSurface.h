@@ -6,11 +6,12 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "geometry/PendingBoxes.h"
 #include "geometry/Surface.h"
 #include "host/HostServices.h"
-#include "x11/XcbCanvas.h"
+#include "x11/Canvas.h"
 
 namespace digitmosaic {
 
@@ -42,7 +43,7 @@ class XcbSurface : public Surface {
     bool mapped_ = false;
 
   private:
-    XcbCanvas canvas_;
+    std::unique_ptr<Canvas> canvas_;
     double dotsPerInch_;
     bool obscured_ = false;
 };

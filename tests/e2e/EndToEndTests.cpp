@@ -259,8 +259,9 @@ void ResizedKeepsAndFills(const Server& x, const Rect& from, const Rect& to,
 // - One saver per window, however named (hexadecimal, decimal, the argument); each ends with its
 //   window. A window that is gone, or a bad argument that wins over a good variable: one line,
 //   status 1, and nothing drawn or mapped.
+// The server shares no memory here, as one on another machine: the picture is kept on the server.
 TEST(InHostWindow, PreviewRootAndOnePerWindowPaintOnlyTheirWindowFittedRedrawnAndEndAtSigterm) {
-    Server x;
+    Server x(Server::kXvfb, {"-extension", "MIT-SHM"});
     ASSERT_TRUE(x.Up());
     x.Sh("xdotool mousemove 940 530");
     Image untouched;

@@ -1,0 +1,54 @@
+// Cells painted in memory that the X server shares: the picture is kept in this process as 32-bit
+// pixels, the boxes are filled in there, and each strip that changed goes to the window in one
+// request, which the server copies from the shared memory. One copy on the server, and no request
+// per colour or per box.
+#pragma once
+
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "x11/Canvas.h"
+
+namespace digitmosaic {
+
+class ShmCanvas final : public Canvas {
+  public:
+    // Null where the server cannot read this process's memory (it runs on another machine, or has
+    // no MIT-SHM), or where the window's pixels are not 32-bit 0xRRGGBB in this machine's order.
+    static std::unique_ptr<ShmCanvas> Create(xcb_connection_t* connection, xcb_window_t window,
+                                             std::uint8_t depth, const xcb_visualtype_t& visual);
+    ~ShmCanvas() override;
+    ShmCanvas(const ShmCanvas&) = delete;
+    ShmCanvas& operator=(const ShmCanvas&) = delete;
+
+    void Resize(int width, int height) override;
+    void Fill(const PendingBoxes& boxes) override;
+    void Show(const std::vector<Strip>& strips) override;
+
+  private:
+    // A block of memory that the server has attached too; empty when none could be had.
+    struct Segment {
+        xcb_shm_seg_t id = 0;
+        void* address = nullptr;
+        explicit operator bool() const { return address != nullptr; }
+    };
+    static Segment Attach(xcb_connection_t* connection, std::size_t bytes);
+    static void Detach(xcb_connection_t* connection, Segment& segment);
+
+    ShmCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth);
+    Pixel* Pixels() const { return static_cast<Pixel*>(segment_.address); }
+
+    xcb_connection_t* connection_;
+    xcb_window_t window_;
+    std::uint8_t depth_;
+    std::uint32_t gc_ = 0;
+    Segment segment_;  // none until sized
+    int width_ = 0;
+    int height_ = 0;
+};
+
+}  // namespace digitmosaic
