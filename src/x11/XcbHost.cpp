@@ -61,7 +61,10 @@ xcb_connection_t* XcbHost::Display() {
     return connection_;
 }
 
-bool XcbHost::AnotherInstanceRunning() { return instanceLock_.AnotherInstanceRunning(Display()); }
+bool XcbHost::AnotherInstanceRunning() {
+    // Any other argument ends the program anyway, without touching the display.
+    return arguments_.argument == "/s" && instanceLock_.AnotherInstanceRunning(Display());
+}
 
 float XcbHost::ScreenWidthTwips() {
     Display();

@@ -1,7 +1,7 @@
 // The saver's host on an X display, with no toolkit: one connection to the server, the saver's
 // windows on every monitor (or a screen-saver host's own window), and a loop of its own that
 // presents a row, then sleeps in one wait on the connection until the next refresh or until the
-// server has something to say. Only "/s" on X11 runs here; the about window and Wayland run on Qt.
+// server has something to say. The about window and the saver on Wayland run on Qt instead.
 #pragma once
 
 #include <xcb/xcb.h>

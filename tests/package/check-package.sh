@@ -15,6 +15,7 @@ deb=$(ls "$build"/digitmosaic_"$version"_*.deb 2>/dev/null)
 
 # Files with their modes (and where the link points), folders drwxr-xr-x root/root.
 expected="./usr/bin/digitmosaic -rwxr-xr-x
+./usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/digitmosaic/digitmosaic_toolkit.so -rw-r--r--
 ./usr/libexec/xscreensaver/digitmosaic lrwxrwxrwx ../../bin/digitmosaic
 ./usr/share/applications/screensavers/digitmosaic.desktop -rw-r--r--
 ./usr/share/doc/digitmosaic/changelog.gz -rw-r--r--
