@@ -226,9 +226,7 @@ void QtHost::SystemBeep() {
 
 void QtHost::OpenWindow(SaverWindowEvents& window) {
     StartGui();
-    if (watchdogSeconds_ > 0 && !StartWatchdog(watchdogSeconds_)) {
-        Fail("cannot start the watchdog thread (out of memory or threads?)");
-    }
+    StartWatchdog();
     if (!saverEvents_) {
         OpenSaverSurfaces(window);
         window.Form_Load();
@@ -240,11 +238,7 @@ void QtHost::OpenSaverSurfaces(SaverWindowEvents& events) {
     saverEvents_ = &events;
     // A host's window is an X window, painted by the X11 host whenever there is an X display.
     if (hostWindowRequest_.Embedded()) {
-        const std::string source = hostWindowRequest_.Given() ? hostWindowRequest_.source : "-root";
-        if (hostWindowRequest_.Given() && !hostWindowRequest_.id) {
-            Fail(source + " is not a window id: \"" + Quoted(hostWindowRequest_.text) + "\"");
-        }
-        Fail(source + " names an X window, but the display is not X11");
+        Fail(HostWindowSource() + " names an X window, but the display is not X11");
     }
     for (QScreen* screen : QGuiApplication::screens()) {
         AddScreen(screen);

@@ -39,10 +39,6 @@ class QtHost final : public ProcessHost, private QAbstractNativeEventFilter {
     // Runs the event loop while a window is open and returns the exit status.
     int RunWhileWindowsOpen();
 
-    // From the saver's opening on, a watchdog ends the process when the painting loop stops
-    // delivering input for this many seconds (see Watchdog.h).
-    void EnableWatchdog(int seconds) { watchdogSeconds_ = seconds; }
-
     void PumpEvents() override;
     [[noreturn]] void EndProgram() override;
     bool AnotherInstanceRunning() override;
@@ -97,8 +93,7 @@ class QtHost final : public ProcessHost, private QAbstractNativeEventFilter {
     struct Scale {
         double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
         bool set = false;
-    } scale_;                  // the latest logical scale, for windows opened mid-picture
-    int watchdogSeconds_ = 0;  // none
+    } scale_;  // the latest logical scale, for windows opened mid-picture
     bool guiStarted_ = false;
     bool saverShown_ = false;
     bool unloadingSaver_ = false;

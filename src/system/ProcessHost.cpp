@@ -1,4 +1,4 @@
-// The hosts' shared part: arguments, random sequence and clock.
+// The hosts' shared part: arguments, the host's window named, random sequence, clock, watchdog.
 #include "system/ProcessHost.h"
 
 #include <bit>
@@ -6,6 +6,8 @@
 #include <ctime>
 
 #include "host/RandomUnit.h"
+#include "system/Failure.h"
+#include "system/Watchdog.h"
 
 namespace digitmosaic {
 
@@ -39,5 +41,22 @@ float ProcessHost::SecondsSinceMidnight() {
 }
 
 std::string ProcessHost::ArgumentString() { return arguments_.argument; }
+
+void ProcessHost::StartWatchdog() const {
+    if (watchdogSeconds_ > 0 && !digitmosaic::StartWatchdog(watchdogSeconds_)) {
+        Fail("cannot start the watchdog thread (out of memory or threads?)");
+    }
+}
+
+std::string ProcessHost::HostWindowSource() const {
+    if (!hostWindowRequest_.Given()) {
+        return "-root";
+    }
+    if (!hostWindowRequest_.id) {
+        Fail(hostWindowRequest_.source + " is not a window id: \"" +
+             Quoted(hostWindowRequest_.text) + "\"");
+    }
+    return hostWindowRequest_.source;
+}
 
 }  // namespace digitmosaic

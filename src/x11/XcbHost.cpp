@@ -96,9 +96,7 @@ void XcbHost::SystemBeep() {
 
 void XcbHost::OpenWindow(SaverWindowEvents& window) {
     Display();
-    if (watchdogSeconds_ > 0 && !StartWatchdog(watchdogSeconds_)) {
-        Fail("cannot start the watchdog thread (out of memory or threads?)");
-    }
+    StartWatchdog();
     if (!saverEvents_) {
         OpenSurfaces(window);
         window.Form_Load();
@@ -109,10 +107,7 @@ void XcbHost::OpenWindow(SaverWindowEvents& window) {
 void XcbHost::OpenSurfaces(SaverWindowEvents& events) {
     saverEvents_ = &events;
     if (hostWindowRequest_.Embedded()) {
-        const std::string source = hostWindowRequest_.Given() ? hostWindowRequest_.source : "-root";
-        if (hostWindowRequest_.Given() && !hostWindowRequest_.id) {
-            Fail(source + " is not a window id: \"" + Quoted(hostWindowRequest_.text) + "\"");
-        }
+        const std::string source = HostWindowSource();
         const std::uint32_t id =
             hostWindowRequest_.id ? *hostWindowRequest_.id : HostWindow::DesktopRoot(connection_);
         hostWindow_ = HostWindow::Open(events, connection_, id, source);

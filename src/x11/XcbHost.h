@@ -26,9 +26,6 @@ class XcbHost final : public ProcessHost {
     XcbHost(const XcbHost&) = delete;
     XcbHost& operator=(const XcbHost&) = delete;
 
-    // From the saver's opening on, a watchdog ends the process when the painting loop stops
-    // delivering input for this many seconds (see Watchdog.h).
-    void EnableWatchdog(int seconds) { watchdogSeconds_ = seconds; }
     // The saver never returns to the entry; anything else has ended already.
     int RunWhileWindowsOpen() { return 0; }
 
@@ -84,7 +81,6 @@ class XcbHost final : public ProcessHost {
         double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
         bool set = false;
     } scale_;  // the latest logical scale, for windows opened mid-picture
-    int watchdogSeconds_ = 0;
     bool shown_ = false;
     bool unloading_ = false;
     Beat beat_;

@@ -1,6 +1,7 @@
-// An X window as a surface: the picture painted through the server, fitted to the window's size,
-// repainted where the server lost it, and counted as seen only while the window is mapped and not
-// wholly covered. The window's destruction raises the saver's unload event.
+// An X window as a surface: the picture kept in memory shared with the server where it can be, else
+// in a server pixmap, fitted to the window's size, repainted where the server lost it, and counted
+// as seen only while the window is mapped and not wholly covered. The window's destruction raises
+// the saver's unload event.
 #pragma once
 
 #include <xcb/xcb.h>
