@@ -8,6 +8,7 @@
 
 #include <charconv>
 #include <regex>
+#include <set>
 
 #include "Harness.h"
 
@@ -34,7 +35,8 @@ class EndToEnd : public ::testing::Test {
 
 // The first starts with standard input, output and error closed: they become /dev/null. The last
 // runs at device pixel ratio 2 (the desktop's Xft.dpi of 192) under a window manager (Openbox), a
-// window of the test's own active: the saver covers every device pixel and takes the keyboard.
+// window of the test's own active: the saver covers every device pixel with cells (each row of
+// cells its own, not the first one repeated) and takes the keyboard. Wheel steps end nothing.
 TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMovesOrItsWindowGoing) {
     for (const std::string ending : {"key shift+a", "click 1", "click 3", "mousemove 100 100",
                                      "close", "windowclose", "key ctrl+alt+z"}) {
@@ -51,22 +53,34 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
             x_.Start({"/s"}, {}, ending == "key shift+a" ? "exec <&- >&- 2>&-; exec" : "exec");
         ASSERT_TRUE(Shows(x_, kScreen, 8s, scaled)) << saver->Errors();
         const auto [window, area] = WindowOf(x_);
+        if (scaled) {
+            const Image shot = x_.Shot();
+            std::set<std::vector<std::uint32_t>> lines;
+            for (int y = 0; y < shot.height; ++y)
+                lines.emplace(shot.pixels.begin() + y * shot.width,
+                              shot.pixels.begin() + (y + 1) * shot.width);
+            EXPECT_GT(lines.size(), 20U) << "the same lines over and over";
+        }
         EXPECT_EQ(Xdotool("getmouselocation").substr(0, 12), "x:959 y:539 ") << "not parked";
         if (ending == "key shift+a") {
             EXPECT_EQ(x_.Sh("cd /proc/" + std::to_string(saver->Pid()) + "/fd && readlink 0 1 2"),
                       "/dev/null\n/dev/null\n/dev/null\n");
-            // Covered in part or wholly, then uncovered, it shows its picture again at once. Wholly
-            // covered, it sleeps until an event comes: not a wake in two seconds.
+            // Covered in part or wholly, or unmapped, then shown again, it shows its picture again
+            // at once. Wholly covered or unmapped, it sleeps until an event comes: not a wake in
+            // two seconds.
             EXPECT_LT(x_.LostUnderPopup({380, 170, 200, 200}), 400) << "not redrawn after a popup";
             EXPECT_LT(x_.LostUnderPopup(
                           kScreen, [&] { EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken"; }),
                       400);
+            Xdotool("windowunmap --sync " + std::to_string(window));
+            EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken while unmapped";
+            Xdotool("windowmap --sync " + std::to_string(window));
             const Image now = x_.Shot();
             std::this_thread::sleep_for(300ms);
             EXPECT_NE(x_.Shot().pixels, now.pixels) << "painting did not go on";
         }
         if (ending == "mousemove 100 100") {  // the first two moves do not end it, the third does
-            Xdotool("mousemove 100 100 sleep 0.3 mousemove 300 200 sleep 0.3");
+            Xdotool("mousemove 100 100 sleep 0.3 mousemove 300 200 click 4 click 5 sleep 0.3");
             EXPECT_EQ(saver->Wait(0ms), "running");
         }
         if (ending == "close")
