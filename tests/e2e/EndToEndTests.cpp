@@ -72,7 +72,7 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
             EXPECT_LT(x_.LostUnderPopup(
                           kScreen, [&] { EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken"; }),
                       400);
-            Xdotool("windowunmap --sync " + std::to_string(window));
+            Xdotool("windowunmap --sync " + std::to_string(window) + " sleep 0.3");
             EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken while unmapped";
             Xdotool("windowmap --sync " + std::to_string(window));
             const Image now = x_.Shot();
