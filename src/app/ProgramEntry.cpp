@@ -41,7 +41,12 @@ std::string ExecutableFolder() {
 }
 
 int RunOnToolkit(int argc, char** argv) {
-    const std::string module = ExecutableFolder() + DIGITMOSAIC_TOOLKIT_MODULE;
+    const std::string folder = ExecutableFolder();
+    if (folder.empty()) {
+        // Never a path from the working folder, where anyone's module could lie.
+        digitmosaic::Fail("cannot find the toolkit's module: /proc/self/exe cannot be read");
+    }
+    const std::string module = folder + DIGITMOSAIC_TOOLKIT_MODULE;
     void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
     auto* entry = handle ? reinterpret_cast<ToolkitMain>(dlsym(handle, kToolkitMain)) : nullptr;
     if (!entry) {

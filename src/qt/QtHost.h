@@ -74,7 +74,8 @@ class QtHost final : public ProcessHost, private QAbstractNativeEventFilter {
     // Whether anyone can see a surface; while nobody can, pumps sleep without painting.
     bool Seen() const;
     void SleepWhileUnseen();
-    // Ends the about window's process when another client destroys the window.
+    // Ends the about window's process, or the saver (through its unload event), when another
+    // client destroys one of their windows.
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override;
 
     int& argc_;

@@ -14,8 +14,9 @@ class Canvas {
   public:
     virtual ~Canvas() = default;
 
-    // Sizes the picture, keeping the earlier pictures where they were and black elsewhere.
-    virtual void Resize(int width, int height) = 0;
+    // Sizes the picture, keeping the earlier pictures where they were and black elsewhere; false
+    // when no picture of that size can be had this way (then nothing is kept).
+    virtual bool Resize(int width, int height) = 0;
     // Fills the boxes into the picture.
     virtual void Fill(const PendingBoxes& boxes) = 0;
     // Puts the strips of the picture in the window and sends what is queued.

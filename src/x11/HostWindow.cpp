@@ -61,12 +61,8 @@ std::unique_ptr<HostWindow> HostWindow::Open(SaverWindowEvents& events,
                                              xcb_connection_t* connection, std::uint32_t id,
                                              const std::string& source) {
     // Structure news (size, mapping, destruction), exposures and visibility; no input of any kind.
-    // What this connection watched there already stays.
-    const auto watched = TakeReply(xcb_get_window_attributes_reply(
-        connection, xcb_get_window_attributes(connection, id), nullptr));
     const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE |
-                               XCB_EVENT_MASK_VISIBILITY_CHANGE |
-                               (watched ? watched->your_event_mask : 0);
+                               XCB_EVENT_MASK_VISIBILITY_CHANGE;
     const auto selected =
         xcb_change_window_attributes_checked(connection, id, XCB_CW_EVENT_MASK, &mask);
     const auto attributes = TakeReply(xcb_get_window_attributes_reply(

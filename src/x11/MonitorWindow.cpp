@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstring>
 #include <string_view>
 
 #include "x11/XcbReply.h"
@@ -30,8 +29,8 @@ void SetText(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t prope
                 text.data());
 }
 
-// The desktop's classic encoding of buttons and modifiers: left 1, right 2, middle 4; shift 1,
-// control 2, alt 4.
+// The desktop's classic encoding of buttons and modifiers: left 1, right 2, middle 4 (others 0);
+// shift 1, control 2, alt 4.
 int ButtonCode(int button) { return button == 1 ? 1 : button == 3 ? 2 : button == 2 ? 4 : 0; }
 
 int ButtonsCode(std::uint16_t state) {
@@ -129,7 +128,7 @@ MonitorWindow::MonitorWindow(SaverWindowEvents& events, xcb_connection_t* connec
     // What a window manager reads: no title bar or border, full screen, placed where asked,
     // closed by request, and named.
     SetText(connection, id_, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING,
-            std::string_view("digitmosaic\0Digit Mosaic\0", 26));
+            std::string_view("digitmosaic\0Digit Mosaic\0", 25));
     SetText(connection, id_, atoms.name, atoms.utf8, "Digit Mosaic");
     SetText(connection, id_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, "");
     SetProperty(connection, id_, atoms.protocols, XCB_ATOM_ATOM, 32, 1, &atoms.deleteWindow);
@@ -175,8 +174,18 @@ void MonitorWindow::Show() {
 }
 
 void MonitorWindow::TakeKeyboard() {
-    if (!ManagerActivates(connection_, root_, atoms_)) {
+    if (mapped_) {
+        Activate();
+    } else {
         focusOnMap_ = true;
+    }
+}
+
+void MonitorWindow::Activate() {
+    // The focus is set on the window, mapped now, and a window manager is asked to make it the
+    // active one too, so that it does not give the focus back to the window it had marked so.
+    xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_POINTER_ROOT, id_, XCB_CURRENT_TIME);
+    if (!ManagerActivates(connection_, root_, atoms_)) {
         return;
     }
     xcb_client_message_event_t request{};
@@ -207,7 +216,7 @@ bool MonitorWindow::Handle(const xcb_generic_event_t& event) {
             if (button.event != id_) {
                 return false;
             }
-            if (ButtonCode(button.detail) == 0) {
+            if (button.detail >= 4 && button.detail <= 7) {
                 return true;
             }
             if ((event.response_type & 0x7F) == XCB_BUTTON_PRESS) {
@@ -242,8 +251,8 @@ bool MonitorWindow::Handle(const xcb_generic_event_t& event) {
             if (focusOnMap_ &&
                 reinterpret_cast<const xcb_map_notify_event_t&>(event).window == id_) {
                 focusOnMap_ = false;
-                xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_POINTER_ROOT, id_,
-                                    XCB_CURRENT_TIME);
+                mapped_ = true;
+                Activate();
             }
             return XcbSurface::Handle(event);
         default:

@@ -1,7 +1,7 @@
 // The saver's own window on one monitor, a surface: a black, borderless window over the whole
 // monitor (asked of a window manager as full screen), with the pointer hidden, that keeps every
-// picture painted so far in the server and gives the saver's handlers the keys, buttons and
-// moves that reach it, and a window manager's request to close it.
+// picture painted so far and gives the saver's handlers the keys, buttons and moves that reach it,
+// and a window manager's request to close it.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -33,8 +33,7 @@ class MonitorWindow final : public XcbSurface {
     void Cover(const Monitor& monitor);
     // Maps the window above the others.
     void Show() override;
-    // Asks for the keyboard: of the window manager where one runs, else of the server once the
-    // window is mapped.
+    // Takes the keyboard once the window is mapped (now, if it is).
     void TakeKeyboard();
     bool Handle(const xcb_generic_event_t& event) override;
 
@@ -42,11 +41,13 @@ class MonitorWindow final : public XcbSurface {
     // Where a pointer event in device pixels lies in the saver's logical units.
     float LogicalX(int x) const { return pending_.Grid().LogicalX(x); }
     float LogicalY(int y) const { return pending_.Grid().LogicalY(y); }
+    // Sets the focus on the window and asks a window manager to activate it.
+    void Activate();
 
     const WindowAtoms& atoms_;
     xcb_window_t root_;
     Monitor monitor_;
-    bool focusOnMap_ = false;  // no window manager activates it: the saver sets the focus
+    bool focusOnMap_ = false;  // the keyboard is to be taken once mapped
 };
 
 }  // namespace digitmosaic

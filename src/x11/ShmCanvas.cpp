@@ -1,15 +1,16 @@
 // Painting in shared memory: the segments, the pixels and the strips put in the window.
 #include "x11/ShmCanvas.h"
 
-#include <sys/ipc.h>
-#include <sys/shm.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
 
-#include "system/Failure.h"
+#include "x11/XcbReply.h"
 
 namespace digitmosaic {
 
@@ -34,29 +35,37 @@ bool PixelsAsFilled(xcb_connection_t* connection, std::uint8_t depth,
     return false;
 }
 
+// Whether the connection is a socket on this machine, over which a descriptor can be passed.
+bool LocalSocket(xcb_connection_t* connection) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    return getsockname(xcb_get_file_descriptor(connection), reinterpret_cast<sockaddr*>(&address),
+                       &length) == 0 &&
+           address.ss_family == AF_UNIX;
+}
+
 }  // namespace
 
 ShmCanvas::Segment ShmCanvas::Attach(xcb_connection_t* connection, std::size_t bytes) {
-    const int id = shmget(IPC_PRIVATE, std::max<std::size_t>(bytes, 1), IPC_CREAT | 0600);
-    if (id < 0) {
+    const int fd = memfd_create("digitmosaic-picture", MFD_CLOEXEC);
+    if (fd < 0) {
         return {};
     }
-    void* address = shmat(id, nullptr, 0);
-    Segment segment{xcb_generate_id(connection),
-                    address == reinterpret_cast<void*>(-1) ? nullptr : address};
-    bool attached = false;
-    if (segment) {
-        // Read-only for the server, which only copies from it.
-        xcb_generic_error_t* error = xcb_request_check(
-            connection,
-            xcb_shm_attach_checked(connection, segment.id, static_cast<std::uint32_t>(id), 1));
-        attached = error == nullptr;
-        std::free(error);
+    void* address = MAP_FAILED;
+    if (ftruncate(fd, static_cast<off_t>(bytes)) == 0) {
+        address = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     }
-    // Gone once both sides let go of it, however the process ends.
-    shmctl(id, IPC_RMID, nullptr);
-    if (!attached && segment) {
-        shmdt(segment.address);
+    if (address == MAP_FAILED) {
+        close(fd);
+        return {};
+    }
+    // xcb sends the descriptor and closes it; read-only for the server, which only copies.
+    const Segment segment{xcb_generate_id(connection), address, bytes};
+    xcb_generic_error_t* error =
+        xcb_request_check(connection, xcb_shm_attach_fd_checked(connection, segment.id, fd, 1));
+    if (error) {
+        std::free(error);
+        munmap(address, bytes);
         return {};
     }
     return segment;
@@ -65,7 +74,7 @@ ShmCanvas::Segment ShmCanvas::Attach(xcb_connection_t* connection, std::size_t b
 void ShmCanvas::Detach(xcb_connection_t* connection, Segment& segment) {
     if (segment) {
         xcb_shm_detach(connection, segment.id);
-        shmdt(segment.address);
+        munmap(segment.address, segment.bytes);
         segment = {};
     }
 }
@@ -73,15 +82,15 @@ void ShmCanvas::Detach(xcb_connection_t* connection, Segment& segment) {
 std::unique_ptr<ShmCanvas> ShmCanvas::Create(xcb_connection_t* connection, xcb_window_t window,
                                              std::uint8_t depth, const xcb_visualtype_t& visual) {
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_shm_id);
-    if (!extension || !extension->present || !PixelsAsFilled(connection, depth, visual)) {
+    if (!extension || !extension->present || !LocalSocket(connection) ||
+        !PixelsAsFilled(connection, depth, visual)) {
         return nullptr;
     }
-    // A server elsewhere cannot attach this machine's memory: tried once on a small block.
-    Segment trial = Attach(connection, 4096);
-    if (!trial) {
+    const auto version = TakeReply(
+        xcb_shm_query_version_reply(connection, xcb_shm_query_version(connection), nullptr));
+    if (!version || (version->major_version == 1 && version->minor_version < 2)) {
         return nullptr;
     }
-    Detach(connection, trial);
     return std::unique_ptr<ShmCanvas>(new ShmCanvas(connection, window, depth));
 }
 
@@ -98,14 +107,15 @@ ShmCanvas::~ShmCanvas() {
     xcb_free_gc(connection_, gc_);
 }
 
-void ShmCanvas::Resize(int width, int height) {
+bool ShmCanvas::Resize(int width, int height) {
     if (width == width_ && height == height_) {
-        return;
+        return true;
     }
-    Segment resized = Attach(connection_, std::size_t(width) * std::size_t(height) * 4);
+    Segment resized =
+        Attach(connection_, std::max<std::size_t>(std::size_t(width) * std::size_t(height) * 4, 1));
     if (!resized) {
-        Fail("out of memory for a picture of " + std::to_string(width) + " x " +
-             std::to_string(height) + " pixels");
+        Detach(connection_, segment_);
+        return false;
     }
     // New memory is zero: black. The earlier picture is copied in where it overlaps.
     if (segment_) {
@@ -122,6 +132,7 @@ void ShmCanvas::Resize(int width, int height) {
     segment_ = resized;
     width_ = width;
     height_ = height;
+    return true;
 }
 
 void ShmCanvas::Fill(const PendingBoxes& boxes) {

@@ -17,23 +17,26 @@ namespace digitmosaic {
 
 class ShmCanvas final : public Canvas {
   public:
-    // Null where the server cannot read this process's memory (it runs on another machine, or has
-    // no MIT-SHM), or where the window's pixels are not 32-bit 0xRRGGBB in this machine's order.
+    // Null where the server cannot be handed this process's memory (the connection is not a local
+    // socket, or the server has no MIT-SHM 1.2), or where the window's pixels are not 32-bit
+    // 0xRRGGBB in this machine's order.
     static std::unique_ptr<ShmCanvas> Create(xcb_connection_t* connection, xcb_window_t window,
                                              std::uint8_t depth, const xcb_visualtype_t& visual);
     ~ShmCanvas() override;
     ShmCanvas(const ShmCanvas&) = delete;
     ShmCanvas& operator=(const ShmCanvas&) = delete;
 
-    void Resize(int width, int height) override;
+    bool Resize(int width, int height) override;
     void Fill(const PendingBoxes& boxes) override;
     void Show(const std::vector<Strip>& strips) override;
 
   private:
-    // A block of memory that the server has attached too; empty when none could be had.
+    // A block of memory that the server has attached too, handed over as a descriptor, so that
+    // it can be no other; empty when none could be had.
     struct Segment {
         xcb_shm_seg_t id = 0;
         void* address = nullptr;
+        std::size_t bytes = 0;
         explicit operator bool() const { return address != nullptr; }
     };
     static Segment Attach(xcb_connection_t* connection, std::size_t bytes);

@@ -75,9 +75,9 @@ void XcbCanvas::FillRectangles(std::uint32_t pixel,
                             static_cast<std::uint32_t>(rectangles.size()), rectangles.data());
 }
 
-void XcbCanvas::Resize(int width, int height) {
+bool XcbCanvas::Resize(int width, int height) {
     if (width == width_ && height == height_) {
-        return;
+        return true;
     }
     const std::uint32_t pixmap = xcb_generate_id(connection_);
     xcb_create_pixmap(connection_, depth_, pixmap, window_, static_cast<std::uint16_t>(width),
@@ -94,6 +94,7 @@ void XcbCanvas::Resize(int width, int height) {
     }
     width_ = width;
     height_ = height;
+    return true;
 }
 
 void XcbCanvas::Fill(const PendingBoxes& boxes) {

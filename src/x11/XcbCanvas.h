@@ -28,7 +28,7 @@ class XcbCanvas final : public Canvas {
                                                    xcb_visualid_t visual, std::uint8_t depth);
 
     // Sizes the pixmap, keeping the earlier pictures where they were and black elsewhere.
-    void Resize(int width, int height) override;
+    bool Resize(int width, int height) override;
     // Fills the boxes in the pixmap. The boxes drawn between two presents are cells of one
     // picture, which never overlap, so the order of the requests does not matter.
     void Fill(const PendingBoxes& boxes) override;

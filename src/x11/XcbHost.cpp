@@ -139,6 +139,7 @@ void XcbHost::AddWindow(const Monitor& monitor) {
 }
 
 void XcbHost::FollowMonitors() {
+    const std::uint32_t keyboard = monitorWindows_.front()->On().name;  // its window has the keys
     const std::vector<Monitor> monitors = ListMonitors(connection_, *screen_);
     primary_ = monitors.front();
     beat_.SetInterval(RefreshOf(primary_));
@@ -156,6 +157,11 @@ void XcbHost::FollowMonitors() {
         } else if (!(*shown)->On().SamePlace(monitor)) {
             (*shown)->Cover(monitor);
         }
+    }
+    std::stable_partition(monitorWindows_.begin(), monitorWindows_.end(),
+                          [](const auto& window) { return window->On().primary; });
+    if (shown_ && monitorWindows_.front()->On().name != keyboard) {
+        monitorWindows_.front()->TakeKeyboard();  // the primary's window, or the one left
     }
     ListSurfaces();
 }
@@ -198,18 +204,21 @@ void XcbHost::PumpEvents() {
     WaitUntil(beat_.Next(Clock::now()));
 }
 
-void XcbHost::HandleEvents(bool arrived) {
+bool XcbHost::HandleEvents(bool arrived) {
     // The connection is read once, and only when the wait said something came.
+    bool handled = false;
     for (Event event{
              arrived ? xcb_poll_for_event(connection_) : xcb_poll_for_queued_event(connection_),
              &std::free};
          event; event.reset(xcb_poll_for_queued_event(connection_))) {
         WatchdogBeat();  // ends a rest: the handling is watched
         Handle(*event);
+        handled = true;
     }
     if (xcb_connection_has_error(connection_)) {
         Fail("lost the connection to the display");
     }
+    return handled;
 }
 
 void XcbHost::Handle(const xcb_generic_event_t& event) {
@@ -237,7 +246,15 @@ void XcbHost::WaitUntil(Clock::time_point deadline) {
 }
 
 bool XcbHost::Sleep(int milliseconds) {
+    // Sending may read what the server sent meanwhile into xcb's queue, where poll would not see
+    // it: that is handled first, and the caller looks again before sleeping.
     xcb_flush(connection_);
+    if (HandleEvents(false)) {
+        return false;
+    }
+    if (milliseconds < 0) {
+        WatchdogRest();  // nothing wakes the process but an event, which beats the watchdog
+    }
     pollfd display{xcb_get_file_descriptor(connection_), POLLIN, 0};
     int ready = 0;
     while ((ready = poll(&display, 1, milliseconds)) < 0 && errno == EINTR) {
@@ -259,7 +276,6 @@ void XcbHost::SleepWhileUnseen() {
     // before it is handled, so a handler that hangs is still caught.
     while (!Seen()) {
         WatchdogBeat();
-        WatchdogRest();
         HandleEvents(Sleep(-1));
     }
     WatchdogBeat();

@@ -17,7 +17,6 @@
 namespace digitmosaic {
 
 class HostWindow;
-class XcbSurface;
 
 class XcbHost final : public ProcessHost {
   public:
@@ -56,8 +55,8 @@ class XcbHost final : public ProcessHost {
     void AddWindow(const Monitor& monitor);
     void ListSurfaces();
     // Delivers the events already read and, when something arrived, what the connection holds;
-    // ends the process when the connection is lost.
-    void HandleEvents(bool arrived);
+    // ends the process when the connection is lost. True when there was an event.
+    bool HandleEvents(bool arrived);
     void Handle(const xcb_generic_event_t& event);
     // Handles events as they come until the deadline, sleeping in between.
     void WaitUntil(Clock::time_point deadline);

@@ -11,6 +11,8 @@ XcbSurface::XcbSurface(SaverWindowEvents& events, xcb_connection_t* connection, 
     : events_(events),
       connection_(connection),
       id_(id),
+      depth_(depth),
+      visual_(visual),
       canvas_(ShmCanvas::Create(connection, id, depth, visual)),
       dotsPerInch_(dotsPerInch) {
     if (!canvas_) {
@@ -18,10 +20,16 @@ XcbSurface::XcbSurface(SaverWindowEvents& events, xcb_connection_t* connection, 
     }
 }
 
+XcbSurface::~XcbSurface() = default;
+
 void XcbSurface::Fit(int width, int height) {
     canvas_->Fill(pending_);  // what was drawn for the old size goes in first
     pending_.Clear();
-    canvas_->Resize(width, height);
+    if (!canvas_->Resize(width, height)) {
+        // The server shares no picture this large: it is kept on the server from now on.
+        canvas_ = std::make_unique<XcbCanvas>(connection_, id_, depth_, visual_);
+        canvas_->Resize(width, height);
+    }
     pending_.Grid().Resize(width, height, dotsPerInch_, dotsPerInch_);
     pending_.MarkAll();
 }

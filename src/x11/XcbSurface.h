@@ -22,6 +22,9 @@ class XcbSurface : public Surface {
     // structure, exposures and visibility the connection watches.
     XcbSurface(SaverWindowEvents& events, xcb_connection_t* connection, xcb_window_t id,
                std::uint8_t depth, const xcb_visualtype_t& visual, double dotsPerInch);
+    ~XcbSurface() override;
+    XcbSurface(const XcbSurface&) = delete;
+    XcbSurface& operator=(const XcbSurface&) = delete;
 
     void SetLogicalScale(double x1, double y1, double x2, double y2) override;
     void DrawBox(float x, float y, float dx, float dy, PackedColor color) override;
@@ -44,6 +47,8 @@ class XcbSurface : public Surface {
     bool mapped_ = false;
 
   private:
+    std::uint8_t depth_;
+    const xcb_visualtype_t& visual_;
     std::unique_ptr<Canvas> canvas_;
     double dotsPerInch_;
     bool obscured_ = false;
