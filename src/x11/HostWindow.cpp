@@ -22,18 +22,7 @@ namespace {
 
 }  // namespace
 
-std::uint32_t HostWindow::DesktopRoot(xcb_connection_t* connection) {
-    char* host = nullptr;
-    int display = 0, screenNumber = 0;
-    if (xcb_parse_display(nullptr, &host, &display, &screenNumber) == 0) {
-        screenNumber = 0;
-    }
-    std::free(host);
-    auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenNumber && screens.rem > 1; ++i) {
-        xcb_screen_next(&screens);
-    }
-    const xcb_window_t root = screens.data->root;
+std::uint32_t HostWindow::DesktopRoot(xcb_connection_t* connection, xcb_window_t root) {
     static constexpr char kVirtualRoot[] = "__SWM_VROOT";
     const auto atom = TakeReply(xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 1, sizeof kVirtualRoot - 1, kVirtualRoot),

@@ -22,9 +22,9 @@ class HostWindow final : public XcbSurface {
     static std::unique_ptr<HostWindow> Open(SaverWindowEvents& events, xcb_connection_t* connection,
                                             std::uint32_t id, const std::string& source);
 
-    // The default screen's root window, or the virtual root that a desktop put over it
-    // (__SWM_VROOT on one of the root's children), where its background shows.
-    static std::uint32_t DesktopRoot(xcb_connection_t* connection);
+    // The root window given, or the virtual root that a desktop put over it (__SWM_VROOT on one
+    // of the root's children), where its background shows.
+    static std::uint32_t DesktopRoot(xcb_connection_t* connection, xcb_window_t root);
 
     // The host shows its window: the saver puts its picture in.
     void Show() override { Present(); }

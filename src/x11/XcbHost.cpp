@@ -57,7 +57,7 @@ xcb_connection_t* XcbHost::Display() {
     }
     screen_ = screens.data;
     dotsPerInch_ = LogicalDotsPerInch(connection_, *screen_);
-    primary_ = ListMonitors(connection_, *screen_).front();
+    monitors_ = ListMonitors(connection_, *screen_);
     return connection_;
 }
 
@@ -68,12 +68,12 @@ bool XcbHost::AnotherInstanceRunning() {
 
 float XcbHost::ScreenWidthTwips() {
     Display();
-    return static_cast<float>(primary_.width * TwipsPerPixel(dotsPerInch_));
+    return static_cast<float>(Primary().width * TwipsPerPixel(dotsPerInch_));
 }
 
 float XcbHost::ScreenHeightTwips() {
     Display();
-    return static_cast<float>(primary_.height * TwipsPerPixel(dotsPerInch_));
+    return static_cast<float>(Primary().height * TwipsPerPixel(dotsPerInch_));
 }
 
 void XcbHost::SetCursorPos(std::int32_t x, std::int32_t y) {
@@ -82,8 +82,9 @@ void XcbHost::SetCursorPos(std::int32_t x, std::int32_t y) {
         return;
     }
     Display();
-    x = std::clamp(x, primary_.x, primary_.x + primary_.width - 1);
-    y = std::clamp(y, primary_.y, primary_.y + primary_.height - 1);
+    const Monitor& primary = Primary();
+    x = std::clamp(x, primary.x, primary.x + primary.width - 1);
+    y = std::clamp(y, primary.y, primary.y + primary.height - 1);
     xcb_warp_pointer(connection_, XCB_NONE, screen_->root, 0, 0, 0, 0, static_cast<std::int16_t>(x),
                      static_cast<std::int16_t>(y));
     xcb_flush(connection_);
@@ -108,8 +109,9 @@ void XcbHost::OpenSurfaces(SaverWindowEvents& events) {
     saverEvents_ = &events;
     if (hostWindowRequest_.Embedded()) {
         const std::string source = HostWindowSource();
-        const std::uint32_t id =
-            hostWindowRequest_.id ? *hostWindowRequest_.id : HostWindow::DesktopRoot(connection_);
+        const std::uint32_t id = hostWindowRequest_.id
+                                     ? *hostWindowRequest_.id
+                                     : HostWindow::DesktopRoot(connection_, screen_->root);
         hostWindow_ = HostWindow::Open(events, connection_, id, source);
         ListSurfaces();
         return;
@@ -120,7 +122,7 @@ void XcbHost::OpenSurfaces(SaverWindowEvents& events) {
     }
     atoms_ = WindowAtoms::Intern(connection_);
     WatchMonitors(connection_, *screen_);
-    for (const Monitor& monitor : ListMonitors(connection_, *screen_)) {
+    for (const Monitor& monitor : monitors_) {
         AddWindow(monitor);
     }
     ListSurfaces();
@@ -140,15 +142,14 @@ void XcbHost::AddWindow(const Monitor& monitor) {
 
 void XcbHost::FollowMonitors() {
     const std::uint32_t keyboard = monitorWindows_.front()->On().name;  // its window has the keys
-    const std::vector<Monitor> monitors = ListMonitors(connection_, *screen_);
-    primary_ = monitors.front();
-    beat_.SetInterval(RefreshOf(primary_));
-    std::erase_if(monitorWindows_, [&monitors](const auto& window) {
-        return std::none_of(monitors.begin(), monitors.end(), [&window](const Monitor& monitor) {
+    monitors_ = ListMonitors(connection_, *screen_);
+    beat_.SetInterval(RefreshOf(Primary()));
+    std::erase_if(monitorWindows_, [this](const auto& window) {
+        return std::none_of(monitors_.begin(), monitors_.end(), [&window](const Monitor& monitor) {
             return monitor.name == window->On().name;
         });
     });
-    for (const Monitor& monitor : monitors) {
+    for (const Monitor& monitor : monitors_) {
         const auto shown = std::find_if(
             monitorWindows_.begin(), monitorWindows_.end(),
             [&monitor](const auto& window) { return window->On().name == monitor.name; });
@@ -188,7 +189,7 @@ void XcbHost::ShowWindow(SaverWindowEvents& /*window*/) {
         monitorWindows_.front()->TakeKeyboard();  // on the primary, under the parked pointer
     }
     xcb_flush(connection_);
-    beat_.SetInterval(RefreshOf(primary_));
+    beat_.SetInterval(RefreshOf(Primary()));
 }
 
 void XcbHost::PumpEvents() {

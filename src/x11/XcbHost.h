@@ -48,6 +48,7 @@ class XcbHost final : public ProcessHost {
 
     // Connects on first need; without a display, one line and status 1.
     xcb_connection_t* Display();
+    const Monitor& Primary() const { return monitors_.front(); }
     // A window on every monitor, or the host's window.
     void OpenSurfaces(SaverWindowEvents& events);
     // Follows the monitors after the server said they changed: windows move, come and go.
@@ -69,7 +70,8 @@ class XcbHost final : public ProcessHost {
     xcb_connection_t* connection_ = nullptr;
     const xcb_screen_t* screen_ = nullptr;
     double dotsPerInch_ = 96;
-    Monitor primary_;
+    std::vector<Monitor>
+        monitors_;  // as last listed, the primary first; never empty once connected
     WindowAtoms atoms_{};
     const xcb_visualtype_t* visual_ = nullptr;  // of the saver's own windows
     SaverWindowEvents* saverEvents_ = nullptr;  // once the saver window is opened
