@@ -9,6 +9,7 @@ packages=(
     build-essential cmake pkg-config
     qt6-base-dev libxcb1-dev libxcb-randr0-dev libxcb-shm0-dev libx11-dev libxtst-dev
     googletest libgtest-dev libbenchmark-dev
+    libwayland-dev wayland-protocols libwayland-bin
     qt6-wayland fonts-dejavu-core
 )
 if [[ ${1:-} != --build ]]; then

@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <cmath>
 
-#include "geometry/PixelGrid.h"
+#include "core/PixelGrid.h"
 
 namespace digitmosaic {
 

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "geometry/PixelGrid.h"
+#include "core/PixelGrid.h"
 #include "qt/AboutWindow.h"
 #include "qt/SaverWindow.h"
 #include "qt/ToolkitEnvironment.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/Beat.h"
+#include "core/Beat.h"
 #include "system/ProcessHost.h"
 
 class QApplication;

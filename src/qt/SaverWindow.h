@@ -7,7 +7,7 @@
 #include <QWindow>
 #include <vector>
 
-#include "geometry/PendingBoxes.h"
+#include "core/PendingBoxes.h"
 #include "geometry/Surface.h"
 #include "host/HostServices.h"
 

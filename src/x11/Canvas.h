@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "geometry/PendingBoxes.h"
+#include "core/PendingBoxes.h"
 
 namespace digitmosaic {
 

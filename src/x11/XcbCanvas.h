@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "geometry/PendingBoxes.h"
+#include "core/PendingBoxes.h"
 #include "x11/Canvas.h"
 
 namespace digitmosaic {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "geometry/PixelGrid.h"
+#include "core/PixelGrid.h"
 #include "system/Failure.h"
 #include "system/Watchdog.h"
 #include "x11/HostWindow.h"

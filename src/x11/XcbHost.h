@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/Beat.h"
+#include "core/Beat.h"
 #include "system/ProcessHost.h"
 #include "x11/MonitorWindow.h"
 #include "x11/Monitors.h"

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "geometry/PendingBoxes.h"
+#include "core/PendingBoxes.h"
 #include "geometry/Surface.h"
 #include "host/HostServices.h"
 #include "x11/Canvas.h"

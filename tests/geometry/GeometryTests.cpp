@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "geometry/PendingBoxes.h"
+#include "core/PendingBoxes.h"
 
 namespace digitmosaic {
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <sstream>
 
-#include "host/Beat.h"
+#include "core/Beat.h"
 #include "system/Environment.h"
 #include "system/Failure.h"
 #include "system/InstanceLock.h"

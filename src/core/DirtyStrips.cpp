@@ -1,5 +1,5 @@
 // Merging what was drawn into a few strips.
-#include "geometry/DirtyStrips.h"
+#include "core/DirtyStrips.h"
 
 #include <cstddef>
 

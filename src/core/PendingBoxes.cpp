@@ -1,5 +1,5 @@
 // Filling the pending boxes into 32-bit pixels, a band of identical lines at a time.
-#include "geometry/PendingBoxes.h"
+#include "core/PendingBoxes.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "geometry/Strip.h"
+#include "core/Strip.h"
 
 namespace digitmosaic {
 

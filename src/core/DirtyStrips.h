@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "geometry/Strip.h"
+#include "core/Strip.h"
 
 namespace digitmosaic {
 

@@ -1,5 +1,5 @@
 // Logical units to device pixels and back.
-#include "geometry/PixelGrid.h"
+#include "core/PixelGrid.h"
 
 #include <utility>
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "geometry/DirtyStrips.h"
-#include "geometry/PixelGrid.h"
+#include "core/DirtyStrips.h"
+#include "core/PixelGrid.h"
 #include "host/PackedColor.h"
 
 namespace digitmosaic {
