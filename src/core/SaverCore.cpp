@@ -35,10 +35,12 @@ int ShiftCode(Modifiers modifiers) {
     return (modifiers.shift ? 1 : 0) | (modifiers.control ? 2 : 0) | (modifiers.alt ? 4 : 0);
 }
 
-SaverCore::SaverCore(StartUp startUp, std::unique_ptr<Backend> backend, LoadAbout loadAbout)
+SaverCore::SaverCore(StartUp startUp, std::unique_ptr<Backend> backend, LoadAbout loadAbout,
+                     Now now)
     : startUp_(std::move(startUp)),
       backend_(std::move(backend)),
       loadAbout_(std::move(loadAbout)),
+      now_(now),
       random_(std::random_device{}()) {}
 
 SaverCore::~SaverCore() = default;
@@ -120,21 +122,21 @@ void SaverCore::ShowWindow(SaverWindowEvents& /*window*/) {
 void SaverCore::PumpEvents() {
     WatchdogBeat();
     Backend& backend = Connected();
-    backend.Wait(Clock::now());  // what has come already, without sleeping
+    backend.Wait(now_());  // what has come already, without sleeping
     if (shown_) {
         SleepWhileUnseen();
     }
     for (Surface* surface : backend.Surfaces()) {
         surface->Present();
     }
-    WaitUntil(beat_.Next(Clock::now()));
+    WaitUntil(beat_.Next(now_()));
 }
 
 void SaverCore::WaitUntil(Clock::time_point deadline) {
     // A pump that is late still takes what has come, without waiting.
     do {
         backend_->Wait(deadline);
-    } while (Clock::now() < deadline);
+    } while (now_() < deadline);
 }
 
 bool SaverCore::Seen() const {
@@ -154,7 +156,7 @@ void SaverCore::SleepWhileUnseen() {
         backend_->Wait(std::nullopt);
         WatchdogBeat();
     }
-    beat_.Restart(Clock::now());
+    beat_.Restart(now_());
 }
 
 void SaverCore::EndProgram() {

@@ -20,9 +20,12 @@ class SaverCore final : public HostServices, private BackendEvents {
   public:
     using Clock = Backend::Clock;
     using LoadAbout = std::function<std::unique_ptr<AboutToolkit>()>;
+    using Now = Clock::time_point (*)();
 
     // The backend is connected on first need; the about window's toolkit is loaded on first use.
-    SaverCore(StartUp startUp, std::unique_ptr<Backend> backend, LoadAbout loadAbout);
+    // The pumps' pace is kept by `now`.
+    SaverCore(StartUp startUp, std::unique_ptr<Backend> backend, LoadAbout loadAbout,
+              Now now = &Clock::now);
     ~SaverCore() override;
     SaverCore(const SaverCore&) = delete;
     SaverCore& operator=(const SaverCore&) = delete;
@@ -72,6 +75,7 @@ class SaverCore final : public HostServices, private BackendEvents {
     StartUp startUp_;
     std::unique_ptr<Backend> backend_;
     LoadAbout loadAbout_;
+    Now now_;
     std::unique_ptr<AboutToolkit> about_;
     bool connected_ = false;
     std::mt19937 random_;
