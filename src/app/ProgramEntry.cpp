@@ -8,9 +8,11 @@
 
 #include "app/RunProgram.h"
 #include "app/ToolkitModule.h"
+#include "system/Crash.h"
 #include "system/Environment.h"
 #include "system/Failure.h"
 #include "system/ProcessHost.h"
+#include "system/Watchdog.h"
 #include "x11/XcbHost.h"
 
 // The module's path from the folder of the executable, set by the build.
@@ -22,9 +24,8 @@ namespace {
 
 // Whether a Qt window may be shown: the about window, or the saver where it does not paint on an
 // X display itself. Any other argument ends the program at once.
-bool NeedsToolkit(int argc, char** argv) {
+bool NeedsToolkit(const digitmosaic::HostArguments& arguments) {
     using namespace digitmosaic;
-    const HostArguments arguments = ParseHostArguments(ArgumentsOf(argc, argv));
     return arguments.argument == "/c" ||
            (arguments.argument == "/s" && !SaverPaintsOnX11(HostWindowFrom(arguments)));
 }
@@ -53,18 +54,35 @@ int RunOnToolkit(int argc, char** argv) {
         const char* why = dlerror();
         digitmosaic::Fail("cannot load the toolkit's module: " + std::string(why ? why : module));
     }
-    return entry(argc, argv);
+    digitmosaic::KeepErrorStream();  // before the toolkit points descriptor 2 elsewhere
+    const ToolkitServices services{digitmosaic::WatchdogBeat, digitmosaic::WatchdogRest,
+                                   digitmosaic::ErrorDescriptor()};
+    return entry(argc, argv, &services);
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    digitmosaic::OpenStandardStreams();
+    using namespace digitmosaic;
+    ReportCrashesInOneLine();
+    OpenStandardStreams();
     // An exception nothing caught (memory that could not be had, mostly) would abort.
-    std::set_terminate([] { digitmosaic::Fail("out of memory"); });
-    if (NeedsToolkit(argc, argv)) {
+    std::set_terminate([] { Fail("out of memory"); });
+    const HostArguments arguments = ParseHostArguments(ArgumentsOf(argc, argv));
+    if (arguments.argument == "/s" || arguments.argument == "/c") {
+        // Both read the X authority file when they connect: one that never ends would hold them.
+        if (const std::string why = UnusableAuthority(); !why.empty()) {
+            FailWithoutDisplay(why);
+        }
+        // Watched from before the display is touched, so that a connection that never completes
+        // ends too.
+        if (!StartWatchdog(kWatchdogPatience)) {
+            Fail("cannot start the watchdog thread (out of memory or threads?)");
+        }
+    }
+    if (NeedsToolkit(arguments)) {
         return RunOnToolkit(argc, argv);
     }
-    digitmosaic::XcbHost host(argc, argv);
-    return digitmosaic::RunProgram(host);
+    XcbHost host(argc, argv);
+    return RunProgram(host);
 }

@@ -5,13 +5,13 @@
 #include "saver/form1.h"
 #include "startup/Main.h"
 #include "startup/about.h"
+#include "system/Watchdog.h"
 
 namespace digitmosaic {
 
 template <typename Host>
 int RunProgram(Host& host) {
-    // A picture row comes every refresh: five seconds without one is a saver that has stopped.
-    host.EnableWatchdog(5);
+    host.EnableWatchdog(kWatchdogPatience);
     PictureState state;
     form1 saver(host, state);
     about aboutBox(host);

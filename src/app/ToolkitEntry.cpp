@@ -6,9 +6,13 @@
 #include "app/ToolkitModule.h"
 #include "qt/QtHost.h"
 #include "system/Failure.h"
+#include "system/Watchdog.h"
 
-extern "C" __attribute__((visibility("default"))) int digitmosaic_toolkit_main(int argc,
-                                                                               char** argv) {
+extern "C" __attribute__((visibility("default"))) int digitmosaic_toolkit_main(
+    int argc, char** argv, const ToolkitServices* services) {
+    // The executable's line and watchdog, not this module's copies.
+    digitmosaic::SetErrorDescriptor(services->errorDescriptor);
+    digitmosaic::UseWatchdogOf(services->beat, services->rest);
     // The module has its own failure line, which goes where the toolkit cannot silence it.
     std::set_terminate([] { digitmosaic::Fail("out of memory"); });
     digitmosaic::QtHost host(argc, argv);

@@ -140,7 +140,8 @@ void QtHost::SleepWhileUnseen() {
     // hangs is still caught.
     while (!Seen()) {
         WatchdogBeat();
-        WatchdogRest();
+        xcb_connection_t* x11 = ToolkitXConnection();
+        WatchdogRest(x11 ? xcb_get_file_descriptor(x11) : -1);
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     WatchdogBeat();

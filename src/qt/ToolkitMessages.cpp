@@ -21,7 +21,13 @@ void OnExit() {
     if (onPurpose) {
         return;
     }
-    if (!displayConnection || xcb_connection_has_error(displayConnection)) {
+    // The connection library closes the connection when it cannot get memory for a reply: the
+    // display is fine then, and the toolkit ends as if it had gone.
+    const int error = displayConnection ? xcb_connection_has_error(displayConnection) : 0;
+    if (error == XCB_CONN_CLOSED_MEM_INSUFFICIENT) {
+        Fail("out of memory");
+    }
+    if (!displayConnection || error != 0) {
         Fail("lost the connection to the display");
     }
     Fail("the toolkit gave up: " + (firstComplaint.isEmpty()

@@ -11,6 +11,7 @@
 #include "core/PixelGrid.h"
 #include "system/Failure.h"
 #include "system/Watchdog.h"
+#include "x11/Connection.h"
 #include "x11/HostWindow.h"
 #include "x11/XcbCanvas.h"
 
@@ -47,10 +48,7 @@ xcb_connection_t* XcbHost::Display() {
         return connection_;
     }
     int screenNumber = 0;
-    connection_ = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(connection_)) {
-        FailWithoutDisplay("could not connect to display " + EnvironmentValue("DISPLAY"));
-    }
+    connection_ = ConnectToDisplay(&screenNumber);  // one line and status 1 when refused
     auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
     for (int i = 0; i < screenNumber && screens.rem > 1; ++i) {
         xcb_screen_next(&screens);
@@ -58,6 +56,7 @@ xcb_connection_t* XcbHost::Display() {
     screen_ = screens.data;
     dotsPerInch_ = LogicalDotsPerInch(connection_, *screen_);
     monitors_ = ListMonitors(connection_, *screen_);
+    grabs_ = std::make_unique<InputGrabs>(connection_);
     return connection_;
 }
 
@@ -196,6 +195,13 @@ void XcbHost::PumpEvents() {
     WatchdogBeat();
     Display();
     HandleEvents(false);
+    // Input grabs (Grabs.h), for the saver's own windows only: without either, nothing ends it.
+    if (!monitorWindows_.empty() &&
+        !grabs_->Retry(monitorWindows_.front()->Id(), monitorWindows_.front()->Mapped(),
+                       Clock::now())) {
+        HideWindows();
+        Fail("another program holds the keyboard and the pointer");
+    }
     if (shown_) {
         SleepWhileUnseen();
     }
@@ -217,7 +223,7 @@ bool XcbHost::HandleEvents(bool arrived) {
         handled = true;
     }
     if (xcb_connection_has_error(connection_)) {
-        Fail("lost the connection to the display");
+        Fail(ConnectionFailure(connection_));
     }
     return handled;
 }
@@ -254,7 +260,9 @@ bool XcbHost::Sleep(int milliseconds) {
         return false;
     }
     if (milliseconds < 0) {
-        WatchdogRest();  // nothing wakes the process but an event, which beats the watchdog
+        // Nothing wakes the process but an event, which beats the watchdog; one that waits
+        // unread (the loop stopped) wakes the watchdog by itself.
+        WatchdogRest(xcb_get_file_descriptor(connection_));
     }
     pollfd display{xcb_get_file_descriptor(connection_), POLLIN, 0};
     int ready = 0;
@@ -283,7 +291,7 @@ void XcbHost::SleepWhileUnseen() {
     beat_.Restart(Clock::now());
 }
 
-void XcbHost::EndProgram() {
+void XcbHost::HideWindows() {
     if (connection_) {
         // The desktop comes back as soon as the server has the requests, not once the process
         // has been torn down.
@@ -292,6 +300,10 @@ void XcbHost::EndProgram() {
         }
         xcb_flush(connection_);
     }
+}
+
+void XcbHost::EndProgram() {
+    HideWindows();
     std::fflush(nullptr);
     std::_Exit(0);
 }

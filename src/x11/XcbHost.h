@@ -11,6 +11,7 @@
 
 #include "core/Beat.h"
 #include "system/ProcessHost.h"
+#include "x11/Grabs.h"
 #include "x11/MonitorWindow.h"
 #include "x11/Monitors.h"
 
@@ -66,6 +67,8 @@ class XcbHost final : public ProcessHost {
     bool Sleep(int milliseconds);
     bool Seen() const;
     void SleepWhileUnseen();
+    // Unmaps the saver's own windows, at once.
+    void HideWindows();
 
     xcb_connection_t* connection_ = nullptr;
     const xcb_screen_t* screen_ = nullptr;
@@ -85,6 +88,7 @@ class XcbHost final : public ProcessHost {
     bool shown_ = false;
     bool unloading_ = false;
     Beat beat_;
+    std::unique_ptr<InputGrabs> grabs_;  // for the primary monitor's window
 };
 
 }  // namespace digitmosaic

@@ -31,6 +31,7 @@ class XcbSurface : public Surface {
     void Present() override;
     void Unload() override;
     bool Visible() const override { return mapped_ && !obscured_; }
+    bool Mapped() const { return mapped_; }
 
     // Handles the server's news of the window; true when the event was about it.
     virtual bool Handle(const xcb_generic_event_t& event);
