@@ -2,8 +2,10 @@
 #include "system/Crash.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "system/Failure.h"
 
@@ -22,9 +24,14 @@ namespace {
 
 // Reserved with the program, so that a crash for want of memory still has a stack.
 alignas(16) char handlerStack[64 * 1024];
+// The main thread's stack: from near its top down to its limit (and the guard below it).
+std::uintptr_t stackTop = 0, stackBottom = 0;
 
-void OnFault(int signal) {
-    const char* what = signal == SIGSEGV   ? "crashed (segmentation fault, or out of stack)"
+void OnFault(int signal, siginfo_t* info, void* /*context*/) {
+    const auto at = reinterpret_cast<std::uintptr_t>(info ? info->si_addr : nullptr);
+    const bool outOfStack = signal == SIGSEGV && at < stackTop && at >= stackBottom;
+    const char* what = outOfStack          ? "ran out of stack (see ulimit -s)"
+                       : signal == SIGSEGV ? "crashed (segmentation fault)"
                        : signal == SIGBUS  ? "crashed (bus error)"
                        : signal == SIGABRT ? "crashed (aborted)"
                        : signal == SIGFPE  ? "crashed (arithmetic fault)"
@@ -42,9 +49,15 @@ void ReportCrashesInOneLine() {
     if (sigaltstack(&stack, nullptr) != 0) {
         return;
     }
+    rlimit limit{};
+    if (getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        stackTop = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+        const std::uintptr_t span = limit.rlim_cur + 1024 * 1024;  // the guard gap beyond it
+        stackBottom = stackTop > span ? stackTop - span : 0;
+    }
     struct sigaction action {};
-    action.sa_handler = OnFault;
-    action.sa_flags = SA_ONSTACK | SA_NODEFER | SA_RESETHAND;
+    action.sa_sigaction = OnFault;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER | SA_RESETHAND;
     sigfillset(&action.sa_mask);
     for (const int signal : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) {
         sigaction(signal, &action, nullptr);
