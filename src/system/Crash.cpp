@@ -1,6 +1,7 @@
 // The fault signals' handler, on an alternate stack reserved at load time.
 #include "system/Crash.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -42,6 +43,19 @@ void OnFault(int signal, siginfo_t* info, void* /*context*/) {
 }  // namespace
 
 void ReportCrashesInOneLine() {
+    // Threads take their stack's size from the stack limit, and the libraries' threads (the
+    // toolkit's) have no stack for a handler: under a small limit they would overflow where no
+    // line can be written. Their stacks are mapped memory, not bound by the limit.
+    constexpr std::size_t kThreadStack = 1024 * 1024;
+    pthread_attr_t defaults;
+    std::size_t size = 0;
+    if (pthread_getattr_default_np(&defaults) == 0) {
+        if (pthread_attr_getstacksize(&defaults, &size) == 0 && size < kThreadStack) {
+            pthread_attr_setstacksize(&defaults, kThreadStack);
+            pthread_setattr_default_np(&defaults);
+        }
+        pthread_attr_destroy(&defaults);
+    }
 #ifndef DIGITMOSAIC_SANITIZED
     stack_t stack{};
     stack.ss_sp = handlerStack;

@@ -6,8 +6,8 @@
 namespace digitmosaic {
 
 // Installs the handlers for SIGSEGV, SIGBUS, SIGABRT, SIGFPE and SIGILL, for the whole process;
-// the handler's stack is the calling thread's (the main one). Does nothing in sanitizer builds,
-// whose own reports say more.
+// the handler's stack is the calling thread's (the main one). Not in sanitizer builds, whose own
+// reports say more. Threads started later get a stack of at least 1 MiB, whatever the stack limit.
 void ReportCrashesInOneLine();
 
 }  // namespace digitmosaic

@@ -145,18 +145,35 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
     }
 }
 
-// Hostile limits (too few descriptors, too little address space) give one line and status 1, or a
-// saver that a key ends, never by the watchdog. A saver whose painting loop stops (its main thread
-// alone stopped, as a reply that never comes would stop it) ends within seconds with one line,
-// status 1; one stopped whole (SIGSTOP) for longer and continued runs on.
+// Hostile limits (too few descriptors, too little address space or stack) give one line and
+// status 1, or a saver or about window that a key ends, never a crash's signal, and the saver never
+// by the watchdog. A saver whose painting loop stops (its main thread alone stopped, as a reply
+// that never comes would stop it) ends within seconds with one line, status 1; one stopped whole
+// (SIGSTOP) for longer and continued runs on. Stopped while wholly covered (resting), it ends too
+// once uncovered, its line given up on a standard error that is a full pipe nobody reads. Another
+// client holding both grabs leaves no input to end the saver: one line, status 1; holding the
+// keyboard alone, keys go to it and a click still ends the saver.
 TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
-    for (const char* limit :
-         {"ulimit -n 8", "ulimit -n 12", "ulimit -v 90000", "ulimit -v 100000"}) {
-        auto saver = x_.Start({"/s"}, {}, limit + std::string("; exec"));
-        std::this_thread::sleep_for(1500ms);
-        Xdotool("key a");
-        if (saver->Wait(3s) != "exit 0") Refused(*saver, "digitmosaic: ");
-        EXPECT_EQ(saver->Errors().find("stopped responding"), std::string::npos) << limit;
+    for (const std::string limit :
+         {"ulimit -n 8; exec", "ulimit -n 12; exec", "ulimit -v 90000; exec",
+          "ulimit -v 100000; exec", "exec prlimit --as=103168000", "exec prlimit --as=103680000",
+          "exec prlimit --as=104704000", "exec prlimit --stack=16384", "exec prlimit --stack=65536",
+          "exec prlimit --stack=98304"}) {
+        for (const std::string argument : {"/s", "/c"}) {
+            if (argument == "/c" && !limit.starts_with("exec")) continue;
+            SCOPED_TRACE(argument + " " + limit);
+            auto program = x_.Start({argument}, {}, limit);
+            for (const auto end = Clock::now() + 1500ms; Clock::now() < end;)
+                if (const auto found = x_.Windows(kOwn); argument == "/c" && found.size() == 1) {
+                    Xdotool("windowfocus --sync " + std::to_string(found[0].first) + " key Escape");
+                    break;
+                }
+            if (argument == "/s") Xdotool("key a");
+            if (program->Wait(3s) != "exit 0") Refused(*program, "digitmosaic: ");
+            if (argument == "/s") {
+                EXPECT_EQ(program->Errors().find("stopped responding"), std::string::npos);
+            }
+        }
     }
     auto saver = x_.Start({"/s"});
     ASSERT_TRUE(Shows(x_, kScreen, 3s));
@@ -164,13 +181,42 @@ TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
     std::this_thread::sleep_for(7s);
     kill(saver->Pid(), SIGCONT);
     EXPECT_EQ(saver->Wait(2s), "running") << "stopped whole and continued: " << saver->Errors();
-    int stopped = 0;
-    ASSERT_TRUE(ptrace(PTRACE_SEIZE, saver->Pid(), nullptr, nullptr) == 0 &&
-                ptrace(PTRACE_INTERRUPT, saver->Pid(), nullptr, nullptr) == 0 &&
-                waitpid(saver->Pid(), &stopped, __WALL) == saver->Pid());
+    const auto stop = [](Child& program) {  // its main thread alone
+        int stopped = 0;
+        return ptrace(PTRACE_SEIZE, program.Pid(), nullptr, nullptr) == 0 &&
+               ptrace(PTRACE_INTERRUPT, program.Pid(), nullptr, nullptr) == 0 &&
+               waitpid(program.Pid(), &stopped, __WALL) == program.Pid();
+    };
+    ASSERT_TRUE(stop(*saver));
     Xdotool("key a");  // nothing reads it now
     EXPECT_EQ(saver->Wait(8s), "exit 1");
     EXPECT_EQ(saver->Errors(), "digitmosaic: stopped responding; ending\n");
+
+    int full[2];
+    ASSERT_EQ(pipe2(full, O_NONBLOCK | O_CLOEXEC), 0);
+    while (write(full[1], "0123456789abcdef", 16) > 0) {
+    }
+    fcntl(full[1], F_SETFL, 0);  // blocking again, as a stalled reader's pipe is
+    auto covered = x_.Start({"/s"}, {}, "exec 2>&3 3>&-; exec", full[1]);
+    close(full[1]);
+    ASSERT_TRUE(Shows(x_, kScreen, 3s));
+    const unsigned long cover = x_.Map(kScreen, 0x808080, 0, true);
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(stop(*covered));
+    std::this_thread::sleep_for(1s);
+    x_.Sh("xdotool windowunmap " + std::to_string(cover));
+    EXPECT_EQ(covered->Wait(8s), "exit 1") << "stopped while covered, then uncovered";
+    close(full[0]);
+
+    ASSERT_TRUE(x_.Grab(true, true));
+    Refused(*x_.Start({"/s"}), "digitmosaic: another program holds the keyboard and the pointer\n");
+    ASSERT_TRUE(x_.Grab(true, false));
+    auto clicked = x_.Start({"/s"});
+    ASSERT_TRUE(Shows(x_, kScreen, 3s));
+    Xdotool("key a");
+    EXPECT_EQ(clicked->Wait(3s), "running") << "the keyboard held elsewhere: " << clicked->Errors();
+    Xdotool("click 1");
+    EXPECT_EQ(clicked->Wait(2s), "exit 0");
 }
 
 // Twenty savers started at the same instant: cells within a second and after two seconds exactly
