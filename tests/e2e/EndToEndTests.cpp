@@ -118,8 +118,9 @@ TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrD
 }
 
 // Other arguments end silently without touching the display (nothing listens on :9999). A display
-// without true colour, a bad host window variable (cut to its first 40 characters), no display, and
-// the display lost under a saver or an about window: one line of the program's own, status 1.
+// without true colour, a bad host window variable or DISPLAY (cut), no display, an unusable
+// authority file or cookie, and the display lost under a saver or an about window: one line of the
+// program's own, status 1.
 TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStatusOne) {
     for (const Strings& args : {Strings{"/p", "1234"}, Strings{}, Strings{"/s", "junk"}}) {
         auto program = x_.Start(args, {"DISPLAY=:9999"});
@@ -132,10 +133,32 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
     Refused(*x_.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + value}),
             "digitmosaic: XSCREENSAVER_WINDOW is not a window id: \"" + value.substr(0, 40) +
                 "\u2026\"\n");
+    Refused(*x_.Start({"/s"}, {"DISPLAY=" + value}),
+            "digitmosaic: cannot open a window: could not connect to display \"" +
+                value.substr(0, 40) + "\u2026\": ");
     for (const char* display : {"DISPLAY=:9999", "WAYLAND_DISPLAY=w"})
         Refused(*x_.Start({"/s"}, {},
                           "unset DISPLAY XDG_RUNTIME_DIR; " + std::string(display) + " exec"),
                 "digitmosaic: cannot open a window: ");
+    // An authority file that never ends, and a cookie the server refuses: one line, at once, the
+    // second naming the server's reason. The cookies are wildcard entries: any host, any display.
+    const auto cookie = [](char fill) {
+        return std::string("\xff\xff\0\0\0\0\0\x12MIT-MAGIC-COOKIE-1\0\x10", 30) +
+               std::string(16, fill);
+    };
+    TempDir cookies;
+    const std::string good = cookies.Write("good", cookie('g'));
+    setenv("XAUTHORITY", good.c_str(), 1);  // for the test's own connection
+    Server locked(Server::kXvfb, {"-auth", good});
+    unsetenv("XAUTHORITY");
+    for (const char* argument : {"/s", "/c"}) {
+        Refused(*x_.Start({argument}, {"XAUTHORITY=/dev/zero"}),
+                "digitmosaic: cannot open a window: XAUTHORITY is not a regular file");
+        auto refused =
+            locked.Start({argument}, {"XAUTHORITY=" + cookies.Write("bad", cookie('b'))});
+        Refused(*refused, "digitmosaic: cannot open a window: could not connect to display");
+        EXPECT_NE(refused->Errors().find(": Invalid MIT-MAGIC-COOKIE-1 key\n"), std::string::npos);
+    }
     for (const char* argument : {"/s", "/c"}) {
         Server lost;
         auto program = lost.Start({argument});
@@ -221,7 +244,8 @@ TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
 
 // Twenty savers started at the same instant: cells within a second and after two seconds exactly
 // one runs, every round, and a key ends it. Later starts, with either spelling of the display and
-// as the about window, end at once and leave the running one's descriptors as they were.
+// as the about window, end at once and leave the running one's descriptors as they were; on a
+// server that listens on TCP too, so do starts with every other name of it.
 TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -247,6 +271,16 @@ TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
         Xdotool("key a");
         for (const auto& saver : savers) EXPECT_EQ(saver->Wait(1s), "exit 0");
     }
+    Server tcp(Server::kXvfb, {"-listen", "tcp"});  // one server, however DISPLAY names it
+    const std::string number = tcp.Name().substr(1);
+    auto first = tcp.Start({"/s"});
+    ASSERT_TRUE(Shows(tcp, kScreen, 3s));
+    for (const std::string& display :
+         {"unix:" + number, "127.0.0.1:" + number, "localhost:" + number, ":" + number + ".0"}) {
+        auto later = tcp.Start({"/s"}, {"DISPLAY=" + display});
+        EXPECT_EQ(later->Wait(5s), "exit 0") << display << ": " << later->Errors();
+    }
+    EXPECT_EQ(first->Wait(0ms), "running");
 }
 
 // Under strace, with the session's services gone from the environment and a private, empty HOME
