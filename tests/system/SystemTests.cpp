@@ -1,6 +1,7 @@
 // The process's own matters without a toolkit: the host's arguments, its window and the place the
 // instance lock is scoped to, why no display can be tried, the one failure line, and the lock in
 // the user's private runtime directory.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,26 +47,23 @@ TEST(HostWindow, IdsAreDecimalOrHexadecimalOf29BitsAndNotZero) {
 }
 
 // After exactly "/s", a window id and a root flag are taken once each, the argument wins over
-// XSCREENSAVER_WINDOW, and the scope names the display without its screen (":1", ":1.0" and
-// "unix:1" are one), the Wayland display, and the host's window or the root.
+// XSCREENSAVER_WINDOW, and the scope names the host's window or the root, never the display (the
+// lock lives on the server, however DISPLAY spells it).
 TEST(HostWindow, TheHostsArgumentsAndEnvironmentGiveTheWindowAndTheInstanceScope) {
     for (const auto& [env, args, parsed] : std::vector<std::array<const char*, 3>>{
              // environment, arguments, then argument|root|window source=text|scope
-             {"DISPLAY=:1", "/s", "/s|||:1,"},
-             {"DISPLAY=:1.0", "/s", "/s|||:1,"},
-             {"DISPLAY=unix:1", "/s", "/s|||:1,"},
-             {"DISPLAY=host.example:1.0 WAYLAND_DISPLAY=w-0", "/s", "/s|||host.example:1,w-0"},
-             {"XSCREENSAVER_WINDOW=0x1F", "/s", "/s||XSCREENSAVER_WINDOW=0x1F|,,window31"},
-             {"XSCREENSAVER_WINDOW=0x1F", "/s --window-id 12", "/s||--window-id=12|,,window12"},
-             {"", "/s -root -window-id junk", "/s|root|--window-id=junk|,"},
-             {"", "/s --root", "/s|root||,,root"},
-             {"", "/s garbage", "/s garbage|||,"},
-             {"", "/s --window-id", "/s --window-id|||,"},
-             {"", "/s -window-id 1 --window-id 2", "/s -window-id 1 --window-id 2|||,"},
-             {"", "/s -root ''", "/s -root |||,"},
-             {"", "/c -root", "/c -root|||,"},
-             {"", "-root /s", "-root /s|||,"},
-             {"", "", "|||,"}}) {
+             {"DISPLAY=localhost:1.0 WAYLAND_DISPLAY=w-0", "/s", "/s|||"},
+             {"XSCREENSAVER_WINDOW=0x1F", "/s", "/s||XSCREENSAVER_WINDOW=0x1F|window31"},
+             {"XSCREENSAVER_WINDOW=0x1F", "/s --window-id 12", "/s||--window-id=12|window12"},
+             {"", "/s -root -window-id junk", "/s|root|--window-id=junk|"},
+             {"", "/s --root", "/s|root||root"},
+             {"", "/s garbage", "/s garbage|||"},
+             {"", "/s --window-id", "/s --window-id|||"},
+             {"", "/s -window-id 1 --window-id 2", "/s -window-id 1 --window-id 2|||"},
+             {"", "/s -root ''", "/s -root |||"},
+             {"", "/c -root", "/c -root|||"},
+             {"", "-root /s", "-root /s|||"},
+             {"", "", "|||"}}) {
         Environment(env);
         const HostArguments arguments = ParseHostArguments(Words(args));
         const HostWindowRequest window = HostWindowFrom(arguments);
@@ -104,6 +102,21 @@ TEST(FailureDeathTest, OneLineOfTheProgramsOwnAndStatusOne) {
         },
         testing::ExitedWithCode(1), "^digitmosaic: late\n$");
     const std::string x39(39, 'x');
+    // A long value makes no long line, and a pipe nobody reads holds nothing up (else the alarm).
+    EXPECT_EXIT(Fail(std::string(239, 'x') + "\u00e9"), testing::ExitedWithCode(1),
+                "^digitmosaic: x{239}\u2026\n$");
+    EXPECT_EXIT(
+        {
+            int full[2];
+            if (pipe2(full, O_NONBLOCK) == 0)
+                while (write(full[1], x39.data(), x39.size()) > 0) {
+                }
+            fcntl(full[1], F_SETFL, 0);  // blocking again, as a log reader's pipe is
+            SetErrorDescriptor(full[1]);
+            alarm(2);
+            Fail("never read");
+        },
+        testing::ExitedWithCode(1), "");
     EXPECT_EQ(Quoted(x39 + "y"), x39 + "y");
     EXPECT_EQ(Quoted(x39 + "yz"), x39 + "y\u2026");
     EXPECT_EQ(Quoted(x39 + "\u00e9"), x39 + "\u2026");  // é is two bytes
