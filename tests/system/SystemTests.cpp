@@ -9,14 +9,17 @@
 #include <cstdio>
 #include <memory>
 #include <sstream>
+#include <thread>
 
-#include "core/Beat.h"
 #include "system/Environment.h"
 #include "system/Failure.h"
 #include "system/RuntimeDirectoryLock.h"
+#include "system/Watchdog.h"
 
 namespace digitmosaic {
 namespace {
+
+using namespace std::chrono_literals;
 
 // The words of the text; '' stands for an empty one.
 std::vector<std::string> Words(const std::string& text) {
@@ -148,17 +151,38 @@ TEST(RuntimeDirectoryLock, TheRuntimeDirectoryLockHoldsInAPrivateDirectoryAndGoe
     rmdir(dir);
 }
 
-// Pumps keep the beat: one a little late does not push back the ones after it; one a whole
-// refresh behind starts the beat afresh from itself.
-TEST(Beat, ALatePumpKeepsTheBeatAndOnlyAWholeRefreshBehindRestartsIt) {
-    using namespace std::chrono;
-    Beat beat;
-    beat.SetInterval(10ms);
-    std::string due;
-    for (const milliseconds at : {0ms, 12ms, 25ms, 45ms, 57ms})
-        due +=
-            std::to_string(beat.Next(Beat::Clock::time_point(at)).time_since_epoch() / 1ms) + ' ';
-    EXPECT_EQ(due, "10 20 30 55 65 ");
+// The watchdog, in a process of its own each time: with no beat it ends the process within its
+// patience with one line; resting on a quiet connection it waits however long, and ends once the
+// connection has something the loop does not come to read; a beat ends the rest and counting
+// starts again.
+TEST(WatchdogDeathTest, EndsASilentLoopAndRestsOnlyWhileTheConnectionIsQuiet) {
+    const char* line = "digitmosaic: stopped responding; ending\n$";
+    EXPECT_EXIT(
+        {
+            StartWatchdog(1);
+            std::this_thread::sleep_for(10s);
+        },
+        testing::ExitedWithCode(1), std::string("^") + line);
+    for (const bool beatFirst : {false, true}) {
+        EXPECT_EXIT(
+            {
+                int connection[2];
+                if (pipe(connection) != 0) std::_Exit(3);
+                StartWatchdog(1);
+                WatchdogRest(connection[0]);
+                std::this_thread::sleep_for(3s);
+                std::fputs("rested\n", stderr);
+                if (beatFirst) {
+                    WatchdogBeat();  // the loop came back; then it stops
+                } else {
+                    [[maybe_unused]] const ssize_t sent = write(connection[1], "e", 1);
+                }
+                std::this_thread::sleep_for(10s);
+                std::_Exit(4);
+            },
+            testing::ExitedWithCode(1), std::string("^rested\n") + line)
+            << beatFirst;
+    }
 }
 
 }  // namespace
