@@ -14,7 +14,7 @@ packages=(
 )
 if [[ ${1:-} != --build ]]; then
     packages+=(
-        clang-format xvfb xdotool strace openbox procps
+        clang-format xvfb xdotool strace openbox procps faketime
         dpkg-dev file lintian appstream desktop-file-utils groff libxml2-utils gzip
         xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
         xscreensaver xscreensaver-data

@@ -6,6 +6,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <bit>
 #include <unordered_set>
 
 namespace e2e {
@@ -94,10 +95,17 @@ Image Server::Shot(Rect a) const {
     XImage* shot = XGetImage(display_, DefaultRootWindow(display_), a.x, a.y, unsigned(a.width),
                              unsigned(a.height), AllPlanes, ZPixmap);
     if (!shot) return image;
+    const auto byte = [](unsigned long pixel, unsigned long mask) {  // the channel in 8 bits
+        return std::uint32_t((pixel & mask) >> std::countr_zero(mask) << 8 >> std::popcount(mask));
+    };
     image = {a.width, a.height, {}};
     for (int y = 0; y < a.height; ++y)
-        for (int x = 0; x < a.width; ++x)
-            image.pixels.push_back(std::uint32_t(XGetPixel(shot, x, y)) & 0xFFFFFF);
+        for (int x = 0; x < a.width; ++x) {
+            const unsigned long pixel = XGetPixel(shot, x, y);
+            image.pixels.push_back(byte(pixel, shot->red_mask) << 16 |
+                                   byte(pixel, shot->green_mask) << 8 |
+                                   byte(pixel, shot->blue_mask));
+        }
     XDestroyImage(shot);
     return image;
 }

@@ -44,7 +44,7 @@ inline std::string ToString(const Rect& r) {  // "WxH+X+Y", as xrandr writes it
            "+" + std::to_string(r.y);
 }
 
-struct Image {  // 0xRRGGBB pixels, row by row
+struct Image {  // 0xRRGGBB pixels, row by row; a display's narrower channels at their bytes' tops
     int width = 0, height = 0;
     std::vector<std::uint32_t> pixels;
 };
