@@ -33,10 +33,8 @@ std::chrono::nanoseconds RefreshOf(xcb_connection_t* connection,
     const int count = xcb_randr_get_screen_resources_current_modes_length(&resources);
     for (int i = 0; i < count; ++i) {
         const xcb_randr_mode_info_t& mode = modes[i];
-        if (mode.id == crtc->mode && mode.dot_clock > 0 && mode.htotal > 0 && mode.vtotal > 0) {
-            const double hertz = static_cast<double>(mode.dot_clock) /
-                                 (static_cast<double>(mode.htotal) * mode.vtotal);
-            return std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 / hertz));
+        if (mode.id == crtc->mode) {
+            return RefreshOfMode(mode.dot_clock, mode.htotal, mode.vtotal);
         }
     }
     return {};
@@ -54,6 +52,15 @@ bool HasRandr15(xcb_connection_t* connection) {
 }
 
 }  // namespace
+
+std::chrono::nanoseconds RefreshOfMode(std::uint32_t dotClock, std::uint16_t htotal,
+                                       std::uint16_t vtotal) {
+    if (dotClock == 0 || htotal == 0 || vtotal == 0) {
+        return {};
+    }
+    const double hertz = static_cast<double>(dotClock) / (static_cast<double>(htotal) * vtotal);
+    return std::chrono::nanoseconds(static_cast<std::int64_t>(1e9 / hertz));
+}
 
 std::vector<Monitor> ListMonitors(xcb_connection_t* connection, const xcb_screen_t& screen) {
     std::vector<Monitor> monitors;

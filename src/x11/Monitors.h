@@ -25,6 +25,11 @@ struct Monitor {
 // one monitor where the server lists none (no RandR 1.5). Never empty.
 std::vector<Monitor> ListMonitors(xcb_connection_t* connection, const xcb_screen_t& screen);
 
+// One refresh of a mode of the pixel clock (in Hz) and the total pixels across and lines down;
+// zero where any is zero.
+std::chrono::nanoseconds RefreshOfMode(std::uint32_t dotClock, std::uint16_t htotal,
+                                       std::uint16_t vtotal);
+
 // Asks the server to say when monitors come, go or change (as RandR notifications).
 void WatchMonitors(xcb_connection_t* connection, const xcb_screen_t& screen);
 // Whether the event is such a notification.

@@ -6,33 +6,27 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 
+#include "x11/Visuals.h"
 #include "x11/XcbReply.h"
 
 namespace digitmosaic {
 
 namespace {
 
-// Whether windows of this depth and visual hold a pixel as the 32 bits that PendingBoxes fills
-// (0x..RRGGBB), in this machine's byte order.
-bool PixelsAsFilled(xcb_connection_t* connection, std::uint8_t depth,
-                    const xcb_visualtype_t& visual) {
+// Whether windows of this depth and visual hold a pixel as the 32 bits that PendingBoxes fills.
+bool WindowPixelsAsFilled(xcb_connection_t* connection, std::uint8_t depth,
+                          const xcb_visualtype_t& visual) {
     const xcb_setup_t* setup = xcb_get_setup(connection);
-    if (visual.red_mask != 0xFF0000U || visual.green_mask != 0xFF00U || visual.blue_mask != 0xFFU ||
-        (setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST) !=
-            (std::endian::native == std::endian::little)) {
-        return false;
-    }
     const xcb_format_t* formats = xcb_setup_pixmap_formats(setup);
-    for (int i = 0; i < xcb_setup_pixmap_formats_length(setup); ++i) {
-        if (formats[i].depth == depth) {
-            return formats[i].bits_per_pixel == 32;
-        }
+    int bitsPerPixel = 0;
+    for (int i = 0; i < xcb_setup_pixmap_formats_length(setup) && !bitsPerPixel; ++i) {
+        bitsPerPixel = formats[i].depth == depth ? formats[i].bits_per_pixel : 0;
     }
-    return false;
+    return PixelsAsFilled({visual.red_mask, visual.green_mask, visual.blue_mask},
+                          setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST, bitsPerPixel);
 }
 
 // Whether the connection is a socket on this machine, over which a descriptor can be passed.
@@ -83,7 +77,7 @@ std::unique_ptr<ShmCanvas> ShmCanvas::Create(xcb_connection_t* connection, xcb_w
                                              std::uint8_t depth, const xcb_visualtype_t& visual) {
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_shm_id);
     if (!extension || !extension->present || !LocalSocket(connection) ||
-        !PixelsAsFilled(connection, depth, visual)) {
+        !WindowPixelsAsFilled(connection, depth, visual)) {
         return nullptr;
     }
     const auto version = TakeReply(

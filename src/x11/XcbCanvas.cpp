@@ -2,7 +2,6 @@
 #include "x11/XcbCanvas.h"
 
 #include <algorithm>
-#include <bit>
 
 namespace digitmosaic {
 
@@ -32,18 +31,12 @@ const xcb_visualtype_t* XcbCanvas::TrueColorVisual(xcb_connection_t* connection,
     return usable ? type : nullptr;
 }
 
-XcbCanvas::Channel XcbCanvas::ChannelOf(std::uint32_t mask) {
-    return {std::countr_zero(mask), std::popcount(mask)};
-}
-
 XcbCanvas::XcbCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth,
                      const xcb_visualtype_t& visual)
     : connection_(connection),
       window_(window),
       depth_(depth),
-      red_(ChannelOf(visual.red_mask)),
-      green_(ChannelOf(visual.green_mask)),
-      blue_(ChannelOf(visual.blue_mask)) {
+      shifts_({visual.red_mask, visual.green_mask, visual.blue_mask}) {
     gc_ = xcb_generate_id(connection);
     // No GraphicsExpose or NoExpose events for the copies: the pixmap is always whole.
     const std::uint32_t values[] = {0, 0};
@@ -55,17 +48,6 @@ XcbCanvas::~XcbCanvas() {
         xcb_free_pixmap(connection_, pixmap_);
     }
     xcb_free_gc(connection_, gc_);
-}
-
-std::uint32_t XcbCanvas::ServerPixelOf(Pixel pixel) const {
-    const auto scaled = [](int value, const Channel& channel) {
-        const int kept = std::min(channel.bits, 8);
-        return static_cast<std::uint32_t>(value >> (8 - kept))
-               << (channel.shift + channel.bits - kept);
-    };
-    return scaled(static_cast<int>(pixel >> 16 & 0xFFU), red_) |
-           scaled(static_cast<int>(pixel >> 8 & 0xFFU), green_) |
-           scaled(static_cast<int>(pixel & 0xFFU), blue_);
 }
 
 void XcbCanvas::FillRectangles(std::uint32_t pixel,
@@ -130,7 +112,7 @@ void XcbCanvas::Fill(const PendingBoxes& boxes) {
 
 void XcbCanvas::SendBatches() {
     for (std::size_t batch = 0; batch < used_; ++batch) {
-        FillRectangles(ServerPixelOf(batches_[batch].pixel), batches_[batch].rectangles);
+        FillRectangles(shifts_.ServerPixelOf(batches_[batch].pixel), batches_[batch].rectangles);
     }
     used_ = 0;
 }

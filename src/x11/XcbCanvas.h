@@ -11,6 +11,7 @@
 
 #include "core/PendingBoxes.h"
 #include "x11/Canvas.h"
+#include "x11/Visuals.h"
 
 namespace digitmosaic {
 
@@ -36,7 +37,6 @@ class XcbCanvas final : public Canvas {
     void Show(const std::vector<Strip>& strips) override;
 
   private:
-    std::uint32_t ServerPixelOf(Pixel pixel) const;
     void FillRectangles(std::uint32_t pixel, const std::vector<xcb_rectangle_t>& rectangles);
 
     xcb_connection_t* connection_;
@@ -46,11 +46,7 @@ class XcbCanvas final : public Canvas {
     std::uint32_t pixmap_ = 0;  // none until sized
     int width_ = 0;
     int height_ = 0;
-    struct Channel {
-        int shift;  // of the channel's lowest bit in a pixel
-        int bits;
-    } red_, green_, blue_;
-    static Channel ChannelOf(std::uint32_t mask);
+    ChannelShifts shifts_;
     // The boxes of a frame gathered by colour, a request for each: a handful of colours per
     // frame in digit pictures, up to one per box in average pictures.
     struct ColorBatch {
