@@ -78,8 +78,9 @@ TEST(WithoutAWindowManager, KeysReachOnlyTheSaverThatHidesThePointerAndPaintsPac
     EXPECT_EQ(reached, 0) << "keys reached the program behind the saver";
 }
 
-// Under Openbox, a dock across the top and a window kept above the others are covered too.
-TEST(UnderAWindowManager, DocksAndWindowsKeptAboveAreCovered) {
+// Under Openbox, a dock across the top and a window kept above the others are covered too; the
+// about window is on screen, its frame mapped by the manager, before its bell rings.
+TEST(UnderAWindowManager, DocksAndWindowsKeptAboveAreCoveredAndTheAboutWindowShowsBeforeItsBell) {
     Server x;
     ASSERT_TRUE(x.Up());
     _XDisplay* own = XOpenDisplay(x.Name().c_str());
@@ -111,6 +112,10 @@ TEST(UnderAWindowManager, DocksAndWindowsKeptAboveAreCovered) {
     EXPECT_TRUE(Shows(x, above, 1s)) << "the window kept above stays above the saver";
     x.Sh("xdotool key a");
     EXPECT_EQ(saver->Wait(2s), "exit 0");
+    x.MapsAndBells();  // the about window's frame is mapped before the bell rings
+    auto about = x.Start({"/c"});
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(x.MapsAndBells(), " map bell") << about->Errors();
 }
 
 // A display of the test's own on a local TCP port that passes one client's requests on to the
