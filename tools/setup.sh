@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qt6-base-dev libxcb1-dev libxcb-randr0-dev libxcb-shm0-dev libx11-dev libxtst-dev
+    qt6-base-dev libxcb1-dev libxcb-randr0-dev libxcb-shm0-dev libx11-dev libxtst-dev libxfixes-dev
     googletest libgtest-dev libbenchmark-dev
     libwayland-dev wayland-protocols libwayland-bin
     qt6-wayland fonts-dejavu-core

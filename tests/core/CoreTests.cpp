@@ -50,7 +50,6 @@ TEST(PixelGrid, BoxesAreClippedAndPointerPositionsComeBackInTwipsThenInLogicalUn
     PixelGrid grid;
     grid.Resize(200, 50, 96, 192);
     EXPECT_EQ(std::pair(grid.LogicalX(100), grid.LogicalY(50)), std::pair(1500.F, 375.F));
-    EXPECT_EQ(TwipsPerPixel(0), 15);
     grid.SetLogicalScale(0, 0, 20, 10);
     EXPECT_EQ(std::pair(grid.LogicalX(50), grid.LogicalY(30)), std::pair(5.F, 6.F));
     const float outside[][3] = {{-3, 2, 1}, {25, 2, 1}, {2, -40, 1}, {2, 1e9F, 1}, {2, 2, 0}};

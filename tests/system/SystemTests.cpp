@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -50,31 +51,40 @@ TEST(HostWindow, IdsAreDecimalOrHexadecimalOf29BitsAndNotZero) {
 }
 
 // After exactly "/s", a window id and a root flag are taken once each, the argument wins over
-// XSCREENSAVER_WINDOW, and the scope names the host's window or the root, never the display (the
-// lock lives on the server, however DISPLAY spells it).
+// XSCREENSAVER_WINDOW, and the scope tells the host's windows and the root apart, never the
+// display's spellings (the lock lives on the server, however DISPLAY spells it).
 TEST(HostWindow, TheHostsArgumentsAndEnvironmentGiveTheWindowAndTheInstanceScope) {
     for (const auto& [env, args, parsed] : std::vector<std::array<const char*, 3>>{
-             // environment, arguments, then argument|root|window source=text|scope
-             {"DISPLAY=localhost:1.0 WAYLAND_DISPLAY=w-0", "/s", "/s|||"},
-             {"XSCREENSAVER_WINDOW=0x1F", "/s", "/s||XSCREENSAVER_WINDOW=0x1F|window31"},
-             {"XSCREENSAVER_WINDOW=0x1F", "/s --window-id 12", "/s||--window-id=12|window12"},
-             {"", "/s -root -window-id junk", "/s|root|--window-id=junk|"},
-             {"", "/s --root", "/s|root||root"},
-             {"", "/s garbage", "/s garbage|||"},
-             {"", "/s --window-id", "/s --window-id|||"},
-             {"", "/s -window-id 1 --window-id 2", "/s -window-id 1 --window-id 2|||"},
-             {"", "/s -root ''", "/s -root |||"},
-             {"", "/c -root", "/c -root|||"},
-             {"", "-root /s", "-root /s|||"},
-             {"", "", "|||"}}) {
+             // environment, arguments, then argument|root|window source=text
+             {"DISPLAY=localhost:1.0 WAYLAND_DISPLAY=w-0", "/s", "/s||"},
+             {"XSCREENSAVER_WINDOW=0x1F", "/s", "/s||XSCREENSAVER_WINDOW=0x1F"},
+             {"XSCREENSAVER_WINDOW=0x1F", "/s --window-id 12", "/s||--window-id=12"},
+             {"", "/s -root -window-id junk", "/s|root|--window-id=junk"},
+             {"", "/s --root", "/s|root|"},
+             {"", "/s garbage", "/s garbage||"},
+             {"", "/s --window-id", "/s --window-id||"},
+             {"", "/s -window-id 1 --window-id 2", "/s -window-id 1 --window-id 2||"},
+             {"", "/s -root ''", "/s -root ||"},
+             {"", "/c -root", "/c -root||"},
+             {"", "-root /s", "-root /s||"},
+             {"", "", "||"}}) {
         Environment(env);
         const HostArguments arguments = ParseHostArguments(Words(args));
         const HostWindowRequest window = HostWindowFrom(arguments);
         EXPECT_EQ(arguments.argument + '|' + (arguments.root ? "root" : "") + '|' +
-                      (window.Given() ? window.source + '=' + window.text : "") + '|' +
-                      InstanceScope(window),
+                      (window.Given() ? window.source + '=' + window.text : ""),
                   parsed);
     }
+    const auto scope = [](const char* env, const char* args) {
+        Environment(env);
+        return InstanceScope(HostWindowFrom(ParseHostArguments(Words(args))));
+    };
+    // One scope however the display is spelt; one per window, however named; the root its own.
+    EXPECT_EQ(scope("DISPLAY=:1", "/s"), scope("DISPLAY=localhost:1.0 WAYLAND_DISPLAY=w-0", "/s"));
+    EXPECT_EQ(scope("XSCREENSAVER_WINDOW=0x1F", "/s"), scope("DISPLAY=:1", "/s --window-id 31"));
+    const std::set<std::string> scopes{scope("", "/s"), scope("", "/s --window-id 31"),
+                                       scope("", "/s --window-id 12"), scope("", "/s --root")};
+    EXPECT_EQ(scopes.size(), 4U);
 }
 
 TEST(HostWindow, WithoutADisplayToTryTheReasonIsGiven) {
