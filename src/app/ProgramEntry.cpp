@@ -1,17 +1,23 @@
-// Process entry: picks the host (the toolkit's module for a Qt window, the bare X11 one for the
-// rest), builds the program's windows on it, and hands over to Main.
+// Process entry: reads the start-up value, starts the watchdog, picks the backend for the display
+// server, builds the program's windows on the saver core, and hands over to Main.
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
 
-#include "app/RunProgram.h"
-#include "app/ToolkitModule.h"
-#include "system/Environment.h"
+#include "core/SaverCore.h"
+#include "core/StartUp.h"
+#include "picture/PictureState.h"
+#include "saver/form1.h"
+#include "startup/Main.h"
+#include "startup/about.h"
 #include "system/Failure.h"
-#include "system/ProcessHost.h"
-#include "x11/XcbHost.h"
+#include "system/Watchdog.h"
+#include "wayland/WaylandBackend.h"
+#include "x11/X11Backend.h"
 
 // The module's path from the folder of the executable, set by the build.
 #ifndef DIGITMOSAIC_TOOLKIT_MODULE
@@ -20,13 +26,21 @@
 
 namespace {
 
-// Whether a Qt window may be shown: the about window, or the saver where it does not paint on an
-// X display itself. Any other argument ends the program at once.
-bool NeedsToolkit(int argc, char** argv) {
-    using namespace digitmosaic;
-    const HostArguments arguments = ParseHostArguments(ArgumentsOf(argc, argv));
-    return arguments.argument == "/c" ||
-           (arguments.argument == "/s" && !SaverPaintsOnX11(HostWindowFrom(arguments)));
+using namespace digitmosaic;
+
+// A pump comes every refresh: five seconds without one is a saver that has stopped.
+constexpr int kWatchdogPatience = 5;
+
+std::unique_ptr<Backend> BackendFor(const StartUp& startUp) {
+    switch (startUp.server) {
+        case DisplayServer::X11:
+            return std::make_unique<X11Backend>(startUp);
+        case DisplayServer::Wayland:
+            return std::make_unique<WaylandBackend>();
+        case DisplayServer::None:
+            break;
+    }
+    return nullptr;
 }
 
 // The folder of this executable, with its final slash; empty when the system does not say.
@@ -40,31 +54,47 @@ std::string ExecutableFolder() {
     return path.substr(0, path.rfind('/') + 1);
 }
 
-int RunOnToolkit(int argc, char** argv) {
+// The about window's toolkit, from its module beside the executable, on the display server the
+// saver would paint on.
+std::unique_ptr<AboutToolkit> LoadAboutToolkit(int& argc, char** argv, DisplayServer server) {
     const std::string folder = ExecutableFolder();
     if (folder.empty()) {
         // Never a path from the working folder, where anyone's module could lie.
-        digitmosaic::Fail("cannot find the toolkit's module: /proc/self/exe cannot be read");
+        Fail("cannot find the toolkit's module: /proc/self/exe cannot be read");
     }
     const std::string module = folder + DIGITMOSAIC_TOOLKIT_MODULE;
     void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto* entry = handle ? reinterpret_cast<ToolkitMain>(dlsym(handle, kToolkitMain)) : nullptr;
+    auto* entry =
+        handle ? reinterpret_cast<AboutToolkitEntry>(dlsym(handle, kAboutToolkitEntry)) : nullptr;
     if (!entry) {
         const char* why = dlerror();
-        digitmosaic::Fail("cannot load the toolkit's module: " + std::string(why ? why : module));
+        Fail("cannot load the toolkit's module: " + std::string(why ? why : module));
     }
-    return entry(argc, argv);
+    setenv("QT_QPA_PLATFORM", server == DisplayServer::Wayland ? "wayland" : "xcb", 0);
+    // Whatever the toolkit or the libraries under it would print goes to /dev/null; the
+    // program's own line still reaches the user.
+    SilenceToolkitOutput();
+    return std::unique_ptr<AboutToolkit>(
+        entry(argc, argv, ToolkitLink{ErrorDescriptor(), &WatchdogBeat}));
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    digitmosaic::OpenStandardStreams();
+    OpenStandardStreams();
     // An exception nothing caught (memory that could not be had, mostly) would abort.
-    std::set_terminate([] { digitmosaic::Fail("out of memory"); });
-    if (NeedsToolkit(argc, argv)) {
-        return RunOnToolkit(argc, argv);
+    std::set_terminate([] { Fail("out of memory"); });
+    const StartUp startUp = ReadStartUp(argc, argv);
+    // Watched from before the display is touched: a connection that never completes ends too.
+    if (startUp.ShowsWindow() && !StartWatchdog(kWatchdogPatience)) {
+        Fail("cannot start the watchdog thread (out of memory or threads?)");
     }
-    digitmosaic::XcbHost host(argc, argv);
-    return digitmosaic::RunProgram(host);
+    SaverCore core(startUp, BackendFor(startUp), [&argc, argv, &startUp] {
+        return LoadAboutToolkit(argc, argv, startUp.server);
+    });
+    PictureState state;
+    form1 saver(core, state);
+    about aboutBox(core);
+    Main(core, saver, aboutBox);
+    return core.RunWhileWindowsOpen();
 }

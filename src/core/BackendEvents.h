@@ -35,6 +35,11 @@ class BackendEvents {
     virtual void SurfaceAdded(Surface& added) = 0;
     // A surface closed by a window manager or destroyed by another client: the saver unloads.
     virtual void SurfaceClosed() = 0;
+    // Right before the backend sleeps with no deadline, once all is sent and handled (nothing
+    // wakes the process then but the server), and right after such a sleep ends, before what
+    // woke it is handled.
+    virtual void Sleeping() = 0;
+    virtual void Awake() = 0;
 
   protected:
     ~BackendEvents() = default;

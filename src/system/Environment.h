@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "host/HostArguments.h"
+#include "core/HostArguments.h"
 
 namespace digitmosaic {
 
@@ -30,15 +30,12 @@ std::optional<std::uint32_t> ParseWindowId(const std::string& text);
 // the same one), the Wayland display, and the host's window or the root if there is one.
 std::string InstanceScope(const HostWindowRequest& hostWindow);
 
-// Why no window can be opened, or empty when a display can be tried: DISPLAY, a Wayland display
-// that can be found (an absolute WAYLAND_DISPLAY, or one in XDG_RUNTIME_DIR), or a platform named
-// by QT_QPA_PLATFORM.
+// Why no display can be reached, where neither DISPLAY is set nor a Wayland display accepts.
 std::string MissingDisplay();
 
-// Whether the saver paints on the X display itself rather than through the toolkit: a host's X
-// window was named, or DISPLAY is set and neither QT_QPA_PLATFORM (naming another platform) nor a
-// Wayland session (XDG_SESSION_TYPE "wayland" with WAYLAND_DISPLAY set) points elsewhere.
-bool SaverPaintsOnX11(const HostWindowRequest& hostWindow);
+// Whether WAYLAND_DISPLAY names a socket (absolute, or in XDG_RUNTIME_DIR) that accepts a
+// connection.
+bool WaylandReachable();
 
 // The variable's value, empty when it is not set.
 std::string EnvironmentValue(const char* name);

@@ -72,6 +72,10 @@ void OpenStandardStreams() {
     }
 }
 
+int ErrorDescriptor() { return errorFd; }
+
+void UseErrorDescriptor(int descriptor) { errorFd = descriptor; }
+
 void SilenceToolkitOutput() {
     const int copy = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);

@@ -23,8 +23,12 @@ std::string Quoted(const std::string& value, std::size_t shown = 40);
 // to the standard streams.
 void OpenStandardStreams();
 
-// Before the toolkit starts: keeps a copy of standard error for the program's own line and points
-// descriptor 2 at /dev/null.
+// Before the toolkit is loaded: keeps a copy of standard error for the program's own line and
+// points descriptor 2 at /dev/null.
 void SilenceToolkitOutput();
+// Where the program's own line goes (standard error, or its copy once silenced); a module with
+// its own copy of this code is told the executable's.
+int ErrorDescriptor();
+void UseErrorDescriptor(int descriptor);
 
 }  // namespace digitmosaic

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "system/Failure.h"
+#include "xdg-shell-client-protocol.h"
 
 namespace digitmosaic {
 

@@ -14,7 +14,13 @@
 #include "core/DirtyStrips.h"
 #include "core/Surface.h"
 #include "wayland/Outputs.h"
-#include "xdg-shell-client-protocol.h"
+
+// xdg-shell's, generated into the build.
+struct xdg_surface;
+struct xdg_surface_listener;
+struct xdg_toplevel;
+struct xdg_toplevel_listener;
+struct xdg_wm_base;
 
 namespace digitmosaic {
 

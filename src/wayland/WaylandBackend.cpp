@@ -10,6 +10,7 @@
 
 #include "system/Environment.h"
 #include "system/Failure.h"
+#include "xdg-shell-client-protocol.h"
 
 namespace digitmosaic {
 
@@ -231,9 +232,17 @@ bool WaylandBackend::Wait(std::optional<Clock::time_point> deadline) {
                 std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
             timeout = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
         }
+        // With nothing to send, handle or wait for, only the compositor wakes the process.
+        const bool sleeping = timeout < 0 && !unsent && events_;
+        if (sleeping) {
+            events_->Sleeping();
+        }
         pollfd connection{wl_display_get_fd(connection_.display),
                           static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
         const int ready = poll(&connection, 1, timeout);
+        if (sleeping) {
+            events_->Awake();
+        }
         if (ready > 0 && (connection.revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
             if (wl_display_read_events(connection_.display) < 0) {
                 Lost();

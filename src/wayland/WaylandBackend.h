@@ -14,6 +14,8 @@
 #include "wayland/Outputs.h"
 #include "wayland/Seat.h"
 
+struct xdg_wm_base_listener;
+
 namespace digitmosaic {
 
 class WaylandBackend final : public Backend {

@@ -46,9 +46,8 @@ std::uint32_t HostWindow::DesktopRoot(xcb_connection_t* connection, xcb_window_t
     return root;
 }
 
-std::unique_ptr<HostWindow> HostWindow::Open(SaverWindowEvents& events,
-                                             xcb_connection_t* connection, std::uint32_t id,
-                                             const std::string& source) {
+std::unique_ptr<HostWindow> HostWindow::Open(BackendEvents& events, xcb_connection_t* connection,
+                                             std::uint32_t id, const std::string& source) {
     // Structure news (size, mapping, destruction), exposures and visibility; no input of any kind.
     const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_EXPOSURE |
                                XCB_EVENT_MASK_VISIBILITY_CHANGE;

@@ -19,7 +19,7 @@ class HostWindow final : public XcbSurface {
   public:
     // Ends the process with one line on stderr and status 1 when the id names no window the
     // saver can paint in; the line names the id's source.
-    static std::unique_ptr<HostWindow> Open(SaverWindowEvents& events, xcb_connection_t* connection,
+    static std::unique_ptr<HostWindow> Open(BackendEvents& events, xcb_connection_t* connection,
                                             std::uint32_t id, const std::string& source);
 
     // The root window given, or the virtual root that a desktop put over it (__SWM_VROOT on one

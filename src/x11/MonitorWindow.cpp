@@ -29,18 +29,33 @@ void SetText(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t prope
                 text.data());
 }
 
-// The desktop's classic encoding of buttons and modifiers: left 1, right 2, middle 4 (others 0);
-// shift 1, control 2, alt 4.
-int ButtonCode(int button) { return button == 1 ? 1 : button == 3 ? 2 : button == 2 ? 4 : 0; }
-
-int ButtonsCode(std::uint16_t state) {
-    return (state & XCB_BUTTON_MASK_1 ? 1 : 0) | (state & XCB_BUTTON_MASK_3 ? 2 : 0) |
-           (state & XCB_BUTTON_MASK_2 ? 4 : 0);
+// The server's buttons: 1 left, 2 middle, 3 right, 4 to 7 the wheel's steps, others side buttons.
+Button ButtonOf(int detail) {
+    switch (detail) {
+        case 1:
+            return Button::Left;
+        case 2:
+            return Button::Middle;
+        case 3:
+            return Button::Right;
+        case 4:
+        case 5:
+        case 6:
+        case 7:
+            return Button::Wheel;
+        default:
+            return Button::Other;
+    }
 }
 
-int ShiftCode(std::uint16_t state) {
-    return (state & XCB_MOD_MASK_SHIFT ? 1 : 0) | (state & XCB_MOD_MASK_CONTROL ? 2 : 0) |
-           (state & XCB_MOD_MASK_1 ? 4 : 0);
+ButtonsHeld HeldIn(std::uint16_t state) {
+    return {(state & XCB_BUTTON_MASK_1) != 0, (state & XCB_BUTTON_MASK_3) != 0,
+            (state & XCB_BUTTON_MASK_2) != 0};
+}
+
+Modifiers ModifiersIn(std::uint16_t state) {
+    return {(state & XCB_MOD_MASK_SHIFT) != 0, (state & XCB_MOD_MASK_CONTROL) != 0,
+            (state & XCB_MOD_MASK_1) != 0};
 }
 
 // Whether a window manager runs that activates windows on request.
@@ -117,7 +132,7 @@ WindowAtoms WindowAtoms::Intern(xcb_connection_t* connection) {
             atoms[6], atoms[7], atoms[8], atoms[9], atoms[10], atoms[11]};
 }
 
-MonitorWindow::MonitorWindow(SaverWindowEvents& events, xcb_connection_t* connection,
+MonitorWindow::MonitorWindow(BackendEvents& events, xcb_connection_t* connection,
                              const xcb_screen_t& screen, const xcb_visualtype_t& visual,
                              const WindowAtoms& atoms, const Monitor& monitor, double dotsPerInch)
     : XcbSurface(events, connection, CreateWindow(connection, screen, monitor), screen.root_depth,
@@ -206,24 +221,21 @@ bool MonitorWindow::Handle(const xcb_generic_event_t& event) {
             if (key.event != id_) {
                 return false;
             }
-            events_.Form_KeyDown(key.detail, ShiftCode(key.state));
+            events_.KeyPressed(key.detail, ModifiersIn(key.state));
             return true;
         }
         case XCB_BUTTON_PRESS:
         case XCB_BUTTON_RELEASE: {
-            // Both events are laid out alike. Wheel steps come as buttons 4 to 7: not clicks.
+            // Both events are laid out alike.
             const auto& button = reinterpret_cast<const xcb_button_press_event_t&>(event);
             if (button.event != id_) {
                 return false;
             }
-            if (button.detail >= 4 && button.detail <= 7) {
-                return true;
-            }
             if ((event.response_type & 0x7F) == XCB_BUTTON_PRESS) {
-                events_.Form_MouseDown(ButtonCode(button.detail), ShiftCode(button.state),
-                                       LogicalX(button.event_x), LogicalY(button.event_y));
+                events_.ButtonPressed(*this, ButtonOf(button.detail), ModifiersIn(button.state),
+                                      button.event_x, button.event_y);
             } else {
-                events_.Form_Click();
+                events_.ButtonReleased(*this, ButtonOf(button.detail));
             }
             return true;
         }
@@ -232,8 +244,8 @@ bool MonitorWindow::Handle(const xcb_generic_event_t& event) {
             if (motion.event != id_) {
                 return false;
             }
-            events_.Form_MouseMove(ButtonsCode(motion.state), ShiftCode(motion.state),
-                                   LogicalX(motion.event_x), LogicalY(motion.event_y));
+            events_.PointerMoved(*this, HeldIn(motion.state), ModifiersIn(motion.state),
+                                 motion.event_x, motion.event_y);
             return true;
         }
         case XCB_CLIENT_MESSAGE: {
@@ -243,7 +255,7 @@ bool MonitorWindow::Handle(const xcb_generic_event_t& event) {
             }
             if (message.type == atoms_.protocols && message.format == 32 &&
                 message.data.data32[0] == atoms_.deleteWindow) {
-                Unload();
+                events_.SurfaceClosed();
             }
             return true;
         }

@@ -21,9 +21,9 @@ struct WindowAtoms {
 class MonitorWindow final : public XcbSurface {
   public:
     // Creates the window, unmapped, over the monitor.
-    MonitorWindow(SaverWindowEvents& events, xcb_connection_t* connection,
-                  const xcb_screen_t& screen, const xcb_visualtype_t& visual,
-                  const WindowAtoms& atoms, const Monitor& monitor, double dotsPerInch);
+    MonitorWindow(BackendEvents& events, xcb_connection_t* connection, const xcb_screen_t& screen,
+                  const xcb_visualtype_t& visual, const WindowAtoms& atoms, const Monitor& monitor,
+                  double dotsPerInch);
     ~MonitorWindow() override;
     MonitorWindow(const MonitorWindow&) = delete;
     MonitorWindow& operator=(const MonitorWindow&) = delete;
@@ -38,9 +38,6 @@ class MonitorWindow final : public XcbSurface {
     bool Handle(const xcb_generic_event_t& event) override;
 
   private:
-    // Where a pointer event in device pixels lies in the saver's logical units.
-    float LogicalX(int x) const { return pending_.Grid().LogicalX(x); }
-    float LogicalY(int y) const { return pending_.Grid().LogicalY(y); }
     // Sets the focus on the window and asks a window manager to activate it.
     void Activate();
 

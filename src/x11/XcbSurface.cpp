@@ -6,7 +6,7 @@
 
 namespace digitmosaic {
 
-XcbSurface::XcbSurface(SaverWindowEvents& events, xcb_connection_t* connection, xcb_window_t id,
+XcbSurface::XcbSurface(BackendEvents& events, xcb_connection_t* connection, xcb_window_t id,
                        std::uint8_t depth, const xcb_visualtype_t& visual, double dotsPerInch)
     : events_(events),
       connection_(connection),
@@ -34,23 +34,10 @@ void XcbSurface::Fit(int width, int height) {
     pending_.MarkAll();
 }
 
-void XcbSurface::SetLogicalScale(double x1, double y1, double x2, double y2) {
-    pending_.Grid().SetLogicalScale(x1, y1, x2, y2);
-}
-
-void XcbSurface::DrawBox(float x, float y, float dx, float dy, PackedColor color) {
-    pending_.Draw(x, y, dx, dy, color);
-}
-
 void XcbSurface::Present() {
     canvas_->Fill(pending_);
     canvas_->Show(pending_.Strips());
     pending_.Clear();
-}
-
-void XcbSurface::Unload() {
-    bool cancel = false;
-    events_.Form_Unload(cancel);
 }
 
 bool XcbSurface::Handle(const xcb_generic_event_t& event) {
@@ -99,7 +86,7 @@ bool XcbSurface::Handle(const xcb_generic_event_t& event) {
             if (destroyed.window != id_) {
                 return false;
             }
-            Unload();
+            events_.SurfaceClosed();
             return true;
         }
         default:

@@ -9,9 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/PendingBoxes.h"
-#include "geometry/Surface.h"
-#include "host/HostServices.h"
+#include "core/BackendEvents.h"
+#include "core/Surface.h"
 #include "x11/Canvas.h"
 
 namespace digitmosaic {
@@ -20,17 +19,16 @@ class XcbSurface : public Surface {
   public:
     // For a window of the given depth, of a visual that XcbCanvas::TrueColorVisual accepted, whose
     // structure, exposures and visibility the connection watches.
-    XcbSurface(SaverWindowEvents& events, xcb_connection_t* connection, xcb_window_t id,
+    XcbSurface(BackendEvents& events, xcb_connection_t* connection, xcb_window_t id,
                std::uint8_t depth, const xcb_visualtype_t& visual, double dotsPerInch);
     ~XcbSurface() override;
     XcbSurface(const XcbSurface&) = delete;
     XcbSurface& operator=(const XcbSurface&) = delete;
 
-    void SetLogicalScale(double x1, double y1, double x2, double y2) override;
-    void DrawBox(float x, float y, float dx, float dy, PackedColor color) override;
     void Present() override;
-    void Unload() override;
     bool Visible() const override { return mapped_ && !obscured_; }
+    // Maps it: the saver's window covers its monitor; a host's window gets the picture.
+    virtual void Show() = 0;
 
     // Handles the server's news of the window; true when the event was about it.
     virtual bool Handle(const xcb_generic_event_t& event);
@@ -40,10 +38,9 @@ class XcbSurface : public Surface {
     // Sizes the picture to the window, keeping the earlier pictures where they were.
     void Fit(int width, int height);
 
-    SaverWindowEvents& events_;
+    BackendEvents& events_;
     xcb_connection_t* connection_;
     xcb_window_t id_;
-    PendingBoxes pending_;  // drawn since the last Present
     bool mapped_ = false;
 
   private:

@@ -12,7 +12,7 @@
 #include "core/Beat.h"
 #include "system/Environment.h"
 #include "system/Failure.h"
-#include "system/InstanceLock.h"
+#include "system/RuntimeDirectoryLock.h"
 
 namespace digitmosaic {
 namespace {
@@ -82,10 +82,9 @@ TEST(HostWindow, WithoutADisplayToTryTheReasonIsGiven) {
              {"", none},
              {"DISPLAY=", none},
              {"WAYLAND_DISPLAY=w-0", "WAYLAND_DISPLAY is set, but XDG_RUNTIME_DIR is not"},
-             {"WAYLAND_DISPLAY=w-0 XDG_RUNTIME_DIR=/run", ""},
-             {"WAYLAND_DISPLAY=/run/w-0", ""},
-             {"DISPLAY=:9", ""},
-             {"QT_QPA_PLATFORM=offscreen", ""}}) {
+             {"WAYLAND_DISPLAY=w-0 XDG_RUNTIME_DIR=/run",
+              "no Wayland display accepts at \"/run/w-0\""},
+             {"WAYLAND_DISPLAY=/run/w-0", "no Wayland display accepts at \"/run/w-0\""}}) {
         Environment(env);
         EXPECT_EQ(MissingDisplay(), reason) << env;
     }
@@ -115,21 +114,21 @@ TEST(FailureDeathTest, OneLineOfTheProgramsOwnAndStatusOne) {
 // also when asked again, a later one finds it held, and it is free once the holder goes. In a
 // directory that others could open, or another user's, there is no lock at all (every saver
 // runs) rather than one they could take or block.
-TEST(InstanceLock, TheRuntimeDirectoryLockHoldsInAPrivateDirectoryAndGoesWithItsHolder) {
+TEST(RuntimeDirectoryLock, TheRuntimeDirectoryLockHoldsInAPrivateDirectoryAndGoesWithItsHolder) {
     char dir[] = "/tmp/digitmosaic-lock-XXXXXX";  // mode 0700
     ASSERT_NE(mkdtemp(dir), nullptr);
     Environment(std::string("XDG_RUNTIME_DIR=") + dir);
-    auto first = std::make_unique<InstanceLock>();
-    ASSERT_FALSE(first->AnotherInstanceRunning(nullptr));
-    EXPECT_FALSE(first->AnotherInstanceRunning(nullptr)) << "the holder must not see itself";
-    EXPECT_TRUE(InstanceLock().AnotherInstanceRunning(nullptr));
+    auto first = std::make_unique<RuntimeDirectoryLock>();
+    ASSERT_FALSE(first->AnotherInstanceRunning());
+    EXPECT_FALSE(first->AnotherInstanceRunning()) << "the holder must not see itself";
+    EXPECT_TRUE(RuntimeDirectoryLock().AnotherInstanceRunning());
     first.reset();
     for (const auto& [mode, owner] :
          {std::pair(0700U, getuid()), {0755U, getuid()}, {0700U, 65534U}}) {
         if (chmod(dir, mode) != 0 || chown(dir, owner, getgid()) != 0) continue;  // needs root
-        InstanceLock holder;
-        EXPECT_FALSE(holder.AnotherInstanceRunning(nullptr)) << mode << " " << owner;
-        EXPECT_EQ(InstanceLock().AnotherInstanceRunning(nullptr),
+        RuntimeDirectoryLock holder;
+        EXPECT_FALSE(holder.AnotherInstanceRunning()) << mode << " " << owner;
+        EXPECT_EQ(RuntimeDirectoryLock().AnotherInstanceRunning(),
                   owner == getuid() && mode == 0700U)
             << mode << " " << owner;
     }

@@ -1,5 +1,5 @@
 // Switching off the toolkit's optional services before it starts.
-#include "qt/ToolkitEnvironment.h"
+#include "toolkit/ToolkitEnvironment.h"
 
 #include <unistd.h>
 

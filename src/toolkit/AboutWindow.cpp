@@ -1,5 +1,5 @@
 // The about window's layout in twips, and its ways of ending.
-#include "qt/AboutWindow.h"
+#include "toolkit/AboutWindow.h"
 
 #include <QFontMetrics>
 #include <QKeyEvent>

@@ -1,12 +1,7 @@
-// The instance lock: a selection on the X server, or a lock on the private runtime directory.
-#include "system/InstanceLock.h"
+// The instance lock on an X display: a selection on the server.
+#include "x11/SelectionLock.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -33,7 +28,7 @@ std::string Digest(const std::string& text) {
 
 }  // namespace
 
-InstanceLock::InstanceLock(const std::string& scope) {
+SelectionLock::SelectionLock(const std::string& scope) {
     selection_ = "_DIGITMOSAIC_U";
     selection_ += std::to_string(getuid());
     if (!scope.empty()) {
@@ -42,22 +37,10 @@ InstanceLock::InstanceLock(const std::string& scope) {
     }
 }
 
-// The selection stays with the display's connection, which the toolkit closes (it may be gone
-// already): the server releases it then.
-InstanceLock::~InstanceLock() {
-    if (directory_ >= 0) {
-        close(directory_);
-    }
-}
-
-bool InstanceLock::AnotherInstanceRunning(xcb_connection_t* display) {
+bool SelectionLock::AnotherInstanceRunning(xcb_connection_t* display) {
     if (held_) {
         return false;
     }
-    return display ? ClaimSelection(display) : ClaimRuntimeDirectory();
-}
-
-bool InstanceLock::ClaimSelection(xcb_connection_t* display) {
     const auto atom = TakeReply(xcb_intern_atom_reply(
         display,
         xcb_intern_atom(display, 0, static_cast<std::uint16_t>(selection_.size()),
@@ -90,31 +73,6 @@ bool InstanceLock::ClaimSelection(xcb_connection_t* display) {
     xcb_destroy_window(display, window);
     xcb_flush(display);
     return after && after->owner != XCB_NONE;
-}
-
-bool InstanceLock::ClaimRuntimeDirectory() {
-    const char* path = std::getenv("XDG_RUNTIME_DIR");
-    if (!path || path[0] != '/') {
-        return false;
-    }
-    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat status {};
-    // Checked on what was opened: a directory of this user's that no one else can enter.
-    if (fd < 0 || fstat(fd, &status) != 0 || status.st_uid != getuid() ||
-        (status.st_mode & 077) != 0) {
-        if (fd >= 0) {
-            close(fd);
-        }
-        return false;
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const bool held = errno == EWOULDBLOCK;
-        close(fd);
-        return held;
-    }
-    held_ = true;
-    directory_ = fd;
-    return false;
 }
 
 }  // namespace digitmosaic

@@ -1,5 +1,5 @@
 // The toolkit's messages kept quiet, and its unplanned exits told in one line.
-#include "qt/ToolkitMessages.h"
+#include "toolkit/ToolkitMessages.h"
 
 #include <xcb/xcb.h>
 

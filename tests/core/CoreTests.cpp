@@ -1,0 +1,271 @@
+// The saver core without a display: the logical units on device pixels by tables (cells tile a
+// surface exactly, boxes are clipped, pointer positions come back in twips then in logical units,
+// changes merge into a few strips, boxes fill exactly their pixels), and the core on a fake
+// backend.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/PendingBoxes.h"
+#include "core/SaverCore.h"
+
+namespace digitmosaic {
+namespace {
+
+// Every grid the program draws, on surfaces of many sizes and ratios: the cells along the diagonal
+// (then the bottom row) share their edges and cover the surface from edge to edge.
+TEST(PixelGrid, CellsTileEverySurfaceExactly) {
+    const int surfaces[][2] = {{1920, 1080}, {3840, 2160}, {1366, 768}, {641, 479},
+                               {358, 299},   {480, 300},   {695, 390},  {1280, 1024}};
+    for (const auto& [width, height] : surfaces) {
+        for (int rows = 40, columns = 48; rows <= 299; rows += 37, columns = 6 * rows / 5) {
+            SCOPED_TRACE(testing::Message() << columns << "x" << rows << " on " << width);
+            PixelGrid grid;
+            grid.Resize(width, height, 96, 96);
+            grid.SetLogicalScale(0, 0, columns, rows);
+            Strip last{0, 0, 0, 0};
+            for (int col = 0; col < columns; ++col) {
+                const auto box = grid.Box(float(col), float(std::min(col, rows - 1)), 1, 1);
+                ASSERT_TRUE(box && box->left == last.right) << "column " << col;
+                ASSERT_EQ(box->top, col < rows ? last.bottom : last.top) << "row " << col;
+                last = *box;
+            }
+            EXPECT_EQ(std::pair(last.right, last.bottom), std::pair(width, height));
+        }
+    }
+}
+
+// Boxes beyond the surface are clipped and empty ones cover nothing. Pointer positions come back
+// in twips until a scale is set (15 a pixel at 96 dots per inch, 7.5 at 192), then in logical
+// units; each axis by its own size.
+TEST(PixelGrid, BoxesAreClippedAndPointerPositionsComeBackInTwipsThenInLogicalUnits) {
+    PixelGrid grid;
+    grid.Resize(200, 50, 96, 192);
+    EXPECT_EQ(std::pair(grid.LogicalX(100), grid.LogicalY(50)), std::pair(1500.F, 375.F));
+    EXPECT_EQ(TwipsPerPixel(0), 15);
+    grid.SetLogicalScale(0, 0, 20, 10);
+    EXPECT_EQ(std::pair(grid.LogicalX(50), grid.LogicalY(30)), std::pair(5.F, 6.F));
+    const float outside[][3] = {{-3, 2, 1}, {25, 2, 1}, {2, -40, 1}, {2, 1e9F, 1}, {2, 2, 0}};
+    for (const auto& [x, y, dx] : outside)
+        EXPECT_EQ(grid.Box(x, y, dx, 1), std::nullopt) << x << "," << y;
+    EXPECT_EQ(grid.Box(-1, 9, 2, 5), (Strip{0, 45, 10, 50}));  // over the bottom-left corner
+}
+
+// A row of boxes, then boxes scattered (beyond the bounds at times) until past 32 strips they
+// become their bounding box: nothing drawn is ever left out, merged or overflowing the list. All
+// of a surface marked is one strip.
+TEST(DirtyStrips, NeverLoseABox) {
+    DirtyStrips dirty;
+    std::mt19937 scatter(3);
+    std::vector<Strip> drawn;
+    for (int i = 0; i < 100; ++i) {
+        const int x = i < 10 ? 10 * i : 20 * i % 990, y = i < 10 ? 20 : int(scatter() % 90);
+        dirty.Mark(drawn.emplace_back(Strip{x, y, x + 10, y + 10}));
+        ASSERT_LE(dirty.Strips().size(), 32U);
+        for (const Strip& box : drawn)
+            ASSERT_TRUE(std::any_of(dirty.Strips().begin(), dirty.Strips().end(),
+                                    [&](const Strip& s) { return United(s, box) == s; }))
+                << "box " << box.left << "," << box.top << " lost";
+    }
+    dirty.MarkAll(640, 480);
+    EXPECT_EQ(dirty.Strips(), (std::vector<Strip>{{0, 0, 640, 480}}));
+}
+
+// Rows and scattered cells, filled into pixels with a stride wider than the surface: each pixel
+// takes the colour of the last box over it, nothing outside changes, and the packed colour's
+// channels land where a 32-bit image keeps them.
+TEST(PendingBoxes, FillExactlyTheirPixelsInTheirColours) {
+    constexpr int kWidth = 97, kHeight = 61, kStride = 104;
+    PendingBoxes boxes;
+    boxes.Grid().Resize(kWidth, kHeight, 96, 96);
+    boxes.Grid().SetLogicalScale(0, 0, 48, 40);
+    std::vector<Pixel> pixels(kStride * kHeight, 0xFF000000U), expected = pixels;
+    std::mt19937 scatter(7);
+    for (int i = 0; i < 300; ++i) {
+        const int x = i < 48 ? i : int(scatter() % 52) - 2;
+        const int y = i < 48 ? 3 : int(scatter() % 44) - 2;
+        const PackedColor color = PackRgb(i % 256, (7 * i) % 256, 255 - i % 256);
+        boxes.Draw(float(x), float(y), 1, 1, color);
+        const auto box = boxes.Grid().Box(float(x), float(y), 1, 1);
+        for (int py = box ? box->top : 0; box && py < box->bottom; ++py)
+            std::fill_n(&expected[py * kStride + box->left], box->right - box->left,
+                        PixelOf(color));
+    }
+    boxes.FillInto(pixels.data(), kStride, kWidth, kHeight);
+    EXPECT_EQ(pixels, expected);
+    EXPECT_EQ(PixelOf(PackRgb(0x12, 0x34, 0x56)), 0xFF123456U);
+}
+
+}  // namespace
+}  // namespace digitmosaic
+
+// The saver core against a fake backend and a fake clock: what counts as seen on several
+// surfaces, the pumps' beat, the sleep while unseen, and input in the handlers' units.
+namespace digitmosaic {
+namespace {
+
+using Clock = Backend::Clock;
+using namespace std::chrono_literals;
+
+Clock::time_point fakeNow{};
+Clock::time_point FakeNow() { return fakeNow; }
+
+// A surface of 960 x 540 pixels at 96 dots per inch, seen or not as the test says.
+struct FakeSurface final : Surface {
+    FakeSurface() { pending_.Grid().Resize(960, 540, 96, 96); }
+    void Present() override { ++presents; }
+    bool Visible() const override { return visible; }
+    int presents = 0;
+    bool visible = true;
+};
+
+// Records every wait; a wait with a deadline moves the clock to it, one without runs the next
+// scripted arrival (the test fails where none is left, as the saver would sleep for ever).
+struct FakeBackend final : Backend {
+    void Connect() override {}
+    bool AnotherInstanceRunning() override { return false; }
+    ScreenSize PrimaryScreen() override { return {960, 540, 96}; }
+    void ParkPointer(int, int) override {}
+    void Beep() override {}
+    void OpenSurfaces(BackendEvents& reported) override { events = &reported; }
+    void Show() override {}
+    const std::vector<Surface*>& Surfaces() const override { return surfaces; }
+    Clock::duration Refresh() const override { return 10ms; }
+    bool Wait(std::optional<Clock::time_point> deadline) override {
+        waits.push_back(deadline ? (*deadline - fakeNow) / 1ms : -1);
+        if (deadline) {
+            fakeNow = std::max(fakeNow, *deadline);
+            return false;
+        }
+        events->Sleeping();
+        if (arrivals.empty()) {
+            ADD_FAILURE() << "asleep with nothing to come";
+            for (Surface* surface : surfaces) static_cast<FakeSurface*>(surface)->visible = true;
+        } else {
+            arrivals.front()();
+            arrivals.erase(arrivals.begin());
+        }
+        events->Awake();
+        return true;
+    }
+    int EventDescriptor() const override { return -1; }
+    void Hide() override {}
+
+    std::vector<Surface*> surfaces;
+    BackendEvents* events = nullptr;
+    std::vector<long> waits;  // in milliseconds from the clock; -1 for none
+    std::vector<std::function<void()>> arrivals;
+};
+
+// The saver window's handlers as a log.
+struct LoggedSaver final : SaverWindowEvents {
+    void Form_Load() override {}
+    void Form_Click() override { log += "click "; }
+    void Form_KeyDown(int key, int shift) override {
+        log += "key" + std::to_string(key) + "/" + std::to_string(shift) + " ";
+    }
+    void Form_MouseDown(int button, int shift, float x, float y) override {
+        log += "down" + std::to_string(button) + "/" + std::to_string(shift) + "@" + At(x, y);
+    }
+    void Form_MouseMove(int buttons, int shift, float x, float y) override {
+        log += "move" + std::to_string(buttons) + "/" + std::to_string(shift) + "@" + At(x, y);
+    }
+    void Form_Unload(bool&) override {
+        log += "unload ";
+        host->UnloadWindow(*this);  // as the program's handler does: never raised twice
+    }
+    static std::string At(float x, float y) {
+        return std::to_string(static_cast<int>(x)) + "," + std::to_string(static_cast<int>(y)) +
+               " ";
+    }
+    HostServices* host = nullptr;
+    std::string log;
+};
+
+struct CoreFixture {
+    explicit CoreFixture(std::vector<bool> visible) {
+        auto owned = std::make_unique<FakeBackend>();
+        backend = owned.get();
+        for (std::size_t i = 0; i < visible.size(); ++i) {
+            surfaces.push_back(std::make_unique<FakeSurface>());
+            surfaces.back()->visible = visible[i];
+            backend->surfaces.push_back(surfaces.back().get());
+        }
+        core = std::make_unique<SaverCore>(StartUp{}, std::move(owned), nullptr, &FakeNow);
+        saver.host = core.get();
+        core->OpenWindow(saver);
+    }
+    FakeSurface& At(std::size_t i) { return *surfaces[i]; }
+    std::vector<std::unique_ptr<FakeSurface>> surfaces;
+    FakeBackend* backend;
+    std::unique_ptr<SaverCore> core;
+    LoggedSaver saver;
+};
+
+// One surface seen is enough to paint on all of them; with none seen the pump sleeps with no
+// deadline until the server shows one again, then paints, keeping the beat from then on.
+TEST(SaverCore, PaintsWhileAnySurfaceIsSeenAndSleepsWithoutDeadlineOnlyWhileNoneIs) {
+    for (const auto& visible : std::vector<std::vector<bool>>{
+             {true}, {true, false}, {false, true}, {false, false, true}}) {
+        CoreFixture f(visible);
+        f.core->PumpEvents();
+        f.core->PumpEvents();
+        EXPECT_EQ(f.backend->waits, (std::vector<long>{0, 10, 0, 10})) << visible.size();
+        for (auto& surface : f.surfaces) EXPECT_EQ(surface->presents, 2);
+    }
+    for (const auto& visible : std::vector<std::vector<bool>>{{false}, {false, false}}) {
+        CoreFixture f(visible);
+        f.backend->arrivals = {[] {}, [&f] { f.At(0).visible = true; }};
+        f.core->PumpEvents();
+        EXPECT_EQ(f.backend->waits, (std::vector<long>{0, -1, -1, 10})) << visible.size();
+        for (auto& surface : f.surfaces) EXPECT_EQ(surface->presents, 1);
+    }
+}
+
+// Pumps come one a refresh, counted from the beat; one late by a little keeps it, one a whole
+// refresh behind (or after a sleep) starts it afresh.
+TEST(SaverCore, PumpsKeepTheBeatOfTheRefresh) {
+    CoreFixture f({true});
+    f.core->PumpEvents();  // 0 -> 10
+    fakeNow += 4ms;        // painting took 4 ms
+    f.core->PumpEvents();  // 14 -> 20
+    fakeNow += 25ms;       // a whole refresh behind
+    f.core->PumpEvents();  // 45 -> 55
+    EXPECT_EQ(f.backend->waits, (std::vector<long>{0, 10, 0, 6, 0, 10}));
+}
+
+// Input reaches the handlers in their units: positions in the picture's logical units, the
+// desktop's button and shift codes, wheel steps as nothing, a release as a click; a surface that
+// comes takes the current scale; a closed surface unloads the saver once.
+TEST(SaverCore, InputReachesTheHandlersInTheirUnits) {
+    CoreFixture f({true});
+    f.core->SetLogicalScale(0, 0, 48, 40);
+    BackendEvents& events = *f.backend->events;
+    FakeSurface added;
+    events.SurfaceAdded(added);
+    events.KeyPressed(38, {true, false, false});
+    events.KeyPressed(38, {false, true, true});
+    events.ButtonPressed(f.At(0), Button::Left, {}, 480, 270);
+    events.ButtonPressed(added, Button::Right, {true, true, true}, 0, 539);
+    events.ButtonPressed(f.At(0), Button::Middle, {}, 959, 0);
+    events.ButtonPressed(f.At(0), Button::Other, {}, 20, 27);
+    events.ButtonPressed(f.At(0), Button::Wheel, {}, 20, 27);
+    events.ButtonReleased(f.At(0), Button::Wheel);
+    events.ButtonReleased(f.At(0), Button::Left);
+    events.PointerMoved(f.At(0), {true, true, true}, {}, 240, 135);
+    events.PointerMoved(f.At(0), {false, true, false}, {false, false, true}, 0, 0);
+    events.SurfaceClosed();
+    EXPECT_EQ(f.saver.log,
+              "key38/1 key38/6 down1/0@24,20 down2/7@0,39 down4/0@47,0 down0/0@1,2 click "
+              "move7/0@12,10 move2/4@0,0 unload ");
+}
+
+}  // namespace
+}  // namespace digitmosaic
