@@ -33,10 +33,19 @@ const wl_seat_listener Seat::seatListener_ = {
     .name = [](void*, wl_seat*, const char*) {},
 };
 
-// Only presses count; keys held when the focus came are none.
+// Only presses count. Keys held when the focus came were pressed before the saver showed, except
+// on a keyboard that came while it shows (a virtual one may come with its first key down).
 const wl_keyboard_listener Seat::keyboardListener_ = {
     .keymap = [](void*, wl_keyboard*, std::uint32_t, std::int32_t fd, std::uint32_t) { close(fd); },
-    .enter = [](void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {},
+    .enter =
+        [](void* data, wl_keyboard*, std::uint32_t, wl_surface*, wl_array* keys) {
+            Seat& seat = Of(data);
+            const auto* key = static_cast<const std::uint32_t*>(keys->data);
+            for (std::size_t i = 0; seat.newKeyboard_ && i < keys->size / sizeof *key; ++i) {
+                seat.events_->KeyPressed(static_cast<int>(key[i]) + kXkbOffset, seat.modifiers_);
+            }
+            seat.newKeyboard_ = false;
+        },
     .leave = [](void*, wl_keyboard*, std::uint32_t, wl_surface*) {},
     .key =
         [](void* data, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t key,
@@ -113,6 +122,7 @@ void Seat::Capabilities(std::uint32_t capabilities) {
     const bool keyboard = (capabilities & WL_SEAT_CAPABILITY_KEYBOARD) != 0;
     if (keyboard && !keyboard_) {
         keyboard_ = wl_seat_get_keyboard(seat_);
+        newKeyboard_ = events_ != nullptr;
         wl_keyboard_add_listener(keyboard_, &keyboardListener_, this);
     } else if (!keyboard && keyboard_) {
         release ? wl_keyboard_release(keyboard_) : wl_keyboard_destroy(keyboard_);

@@ -44,6 +44,7 @@ class Seat {
     wl_keyboard* keyboard_ = nullptr;
     wl_pointer* pointer_ = nullptr;
     BackendEvents* events_ = nullptr;
+    bool newKeyboard_ = false;  // came once input was told, and has had no focus yet
     Modifiers modifiers_;
     ButtonsHeld held_;
     wl_surface* pointerOn_ = nullptr;
