@@ -127,13 +127,20 @@ void OutputSurface::Show() {
 void OutputSurface::Configure(std::uint32_t serial) {
     xdg_surface_ack_configure(shellSurface_, serial);
     configured_ = true;
-    Rescale();
+    Fit();
 }
 
-void OutputSurface::Rescale() {
-    if (!configured_) {
-        return;
+void OutputSurface::OutputChanged() {
+    if (configured_) {
+        // The last configure's size was for the output as it was: the output's own until the
+        // next one.
+        sizeWidth_ = 0;
+        sizeHeight_ = 0;
+        Fit();
     }
+}
+
+void OutputSurface::Fit() {
     // Fullscreen, the surface is the output; a configure of 0 x 0 leaves it to the client.
     const int scale = wl_surface_get_version(surface_) >= WL_SURFACE_SET_BUFFER_SCALE_SINCE_VERSION
                           ? output_.scale
@@ -145,12 +152,12 @@ void OutputSurface::Rescale() {
         scale_ = scale;
     }
     if (!buffers_[0] || buffers_[0]->width != width || buffers_[0]->height != height) {
-        Fit(width, height);
+        Resize(width, height);
     }
     Commit();
 }
 
-void OutputSurface::Fit(int width, int height) {
+void OutputSurface::Resize(int width, int height) {
     auto fitted = std::make_unique<Buffer>(globals_.shm, width, height);
     // The earlier pictures stay where they were, with what was drawn for the old size, and the
     // rest is black. The old buffers are only read: the compositor may still be reading them.
@@ -174,8 +181,11 @@ void OutputSurface::Fit(int width, int height) {
 }
 
 OutputSurface::Buffer* OutputSurface::Drawable() {
-    if (drawn_ || !shown_ || !shown_->busy) {
-        return drawn_ ? drawn_ : drawn_ = shown_;
+    if (drawn_ || !shown_) {
+        return drawn_;
+    }
+    if (!shown_->busy) {
+        return drawn_ = shown_;
     }
     // The compositor still holds the buffer it shows. A second one is made when it has shown the
     // last present and holds it still, or when too much waits to be drawn: the compositor keeps

@@ -41,8 +41,8 @@ class OutputSurface final : public Surface {
 
     // Asks the compositor to show it fullscreen on its output; black until the first picture.
     void Show();
-    // Fits it again after its output's scale changed.
-    void Rescale();
+    // Fits it to its output again once the output changed (its scale, or its mode).
+    void OutputChanged();
     void Present() override;
     // Configured, and the compositor has shown the last present (the frame callback came):
     // none comes while the surface cannot be seen.
@@ -61,7 +61,11 @@ class OutputSurface final : public Surface {
     static const wl_callback_listener frameListener_;
 
     void Configure(std::uint32_t serial);
-    void Fit(int width, int height);
+    // Sizes the buffer in device pixels to the configured size (or the output's) at the output's
+    // scale, and commits what that changed.
+    void Fit();
+    // A buffer of the new size, keeping the earlier pictures where they were.
+    void Resize(int width, int height);
     // The buffer to draw into, holding what is shown and what is drawn since; null while the
     // compositor holds every buffer.
     Buffer* Drawable();

@@ -135,7 +135,7 @@ void WaylandBackend::OutputChanged(Output& output) {
         std::find_if(outputSurfaces_.begin(), outputSurfaces_.end(),
                      [&output](const auto& surface) { return &surface->On() == &output; });
     if (covering != outputSurfaces_.end()) {
-        (*covering)->Rescale();
+        (*covering)->OutputChanged();
         return;
     }
     outputSurfaces_.push_back(std::make_unique<OutputSurface>(globals_, output, *events_));
