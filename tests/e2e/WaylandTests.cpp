@@ -124,6 +124,19 @@ TEST_F(OnWayland, HiddenBehindOtherWorkspacesItSleepsAndShownItPaintsAgain) {
     EndedSilently(*saver, "shown again");
 }
 
+// Hidden longer than the watchdog's patience, it still runs; and the compositor going away ends
+// it with one line and status 1.
+TEST_F(OnWayland, HiddenLongItRunsOnAndTheCompositorGoingEndsItWithOneLine) {
+    auto saver = sway_.Start({"/s"});
+    CoversEveryOutput(*saver, "at start");
+    Swaymsg(sway_, "'focus output HEADLESS-1, workspace 8, focus output HEADLESS-2, workspace 9'");
+    std::this_thread::sleep_for(6s);
+    Swaymsg(sway_, "'workspace 1, workspace 2'");
+    EXPECT_TRUE(Painting(sway_, kOutputs[0])) << "not shown again: " << saver->Errors();
+    sway_.Kill();
+    Refused(*saver, "digitmosaic: lost the connection to the display");
+}
+
 // An X display named beside the compositor changes nothing: the saver paints on sway's outputs
 // and leaves the X display alone.
 TEST_F(OnWayland, WithAnXDisplayBesideItPaintsOnTheCompositorAlone) {
