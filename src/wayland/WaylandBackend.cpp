@@ -58,23 +58,17 @@ WaylandBackend::~WaylandBackend() {
     }
 }
 
-WaylandBackend::Connection::~Connection() {
-    if (display) {
-        wl_display_disconnect(display);
-    }
-}
-
 void WaylandBackend::Connect() {
-    if (connection_.display) {
+    if (display_) {
         return;
     }
-    connection_.display = wl_display_connect(nullptr);
-    if (!connection_.display) {
+    display_.reset(wl_display_connect(nullptr));
+    if (!display_) {
         const std::string name = EnvironmentValue("WAYLAND_DISPLAY");
         FailWithoutDisplay("could not connect to the Wayland display " +
                            (name.empty() ? std::string("wayland-0") : name));
     }
-    registry_ = wl_display_get_registry(connection_.display);
+    registry_ = wl_display_get_registry(display_.get());
     wl_registry_add_listener(registry_, &registryListener_, this);
     Roundtrip();  // the globals
     for (const auto& [global, name] :
@@ -207,12 +201,13 @@ void WaylandBackend::Show() {
 }
 
 bool WaylandBackend::Wait(std::optional<Clock::time_point> deadline) {
+    wl_display* const display = display_.get();
     for (;;) {
         // What has arrived already is handled without reading; the read is prepared only once
         // the queue is empty, so that nothing read meanwhile is slept over.
         int handled = 0;
-        while (wl_display_prepare_read(connection_.display) != 0) {
-            if ((handled = wl_display_dispatch_pending(connection_.display)) < 0) {
+        while (wl_display_prepare_read(display) != 0) {
+            if ((handled = wl_display_dispatch_pending(display)) < 0) {
                 Lost();
             }
             if (handled > 0) {
@@ -221,9 +216,9 @@ bool WaylandBackend::Wait(std::optional<Clock::time_point> deadline) {
             }
         }
         // What cannot be sent now is sent as room comes, while the server's news is read.
-        const bool unsent = wl_display_flush(connection_.display) < 0;
+        const bool unsent = wl_display_flush(display) < 0;
         if (unsent && errno != EAGAIN) {
-            wl_display_cancel_read(connection_.display);
+            wl_display_cancel_read(display);
             Lost();
         }
         int timeout = -1;
@@ -237,20 +232,24 @@ bool WaylandBackend::Wait(std::optional<Clock::time_point> deadline) {
         if (sleeping) {
             events_->Sleeping();
         }
-        pollfd connection{wl_display_get_fd(connection_.display),
+        pollfd connection{wl_display_get_fd(display),
                           static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
         const int ready = poll(&connection, 1, timeout);
+        if (ready < 0 && errno != EINTR) {
+            wl_display_cancel_read(display);
+            Lost();
+        }
         if (sleeping) {
             events_->Awake();
         }
         if (ready > 0 && (connection.revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
-            if (wl_display_read_events(connection_.display) < 0) {
+            if (wl_display_read_events(display) < 0) {
                 Lost();
             }
         } else {
-            wl_display_cancel_read(connection_.display);
+            wl_display_cancel_read(display);
         }
-        if ((handled = wl_display_dispatch_pending(connection_.display)) < 0) {
+        if ((handled = wl_display_dispatch_pending(display)) < 0) {
             Lost();
         }
         if (handled > 0) {
@@ -264,7 +263,7 @@ bool WaylandBackend::Wait(std::optional<Clock::time_point> deadline) {
 }
 
 void WaylandBackend::Hide() {
-    if (!connection_.display) {
+    if (!display_) {
         return;
     }
     // The desktop comes back as soon as the compositor has the requests.
@@ -274,19 +273,19 @@ void WaylandBackend::Hide() {
 }
 
 void WaylandBackend::Roundtrip() {
-    if (wl_display_roundtrip(connection_.display) < 0) {
+    if (wl_display_roundtrip(display_.get()) < 0) {
         Lost();
     }
 }
 
 bool WaylandBackend::Flush(int milliseconds) {
     const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
-    while (wl_display_flush(connection_.display) < 0) {
+    while (wl_display_flush(display_.get()) < 0) {
         if (errno != EAGAIN) {
             Lost();
         }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-        pollfd connection{wl_display_get_fd(connection_.display), POLLOUT, 0};
+        pollfd connection{wl_display_get_fd(display_.get()), POLLOUT, 0};
         if (left <= 0 || poll(&connection, 1, static_cast<int>(left)) <= 0) {
             return false;
         }

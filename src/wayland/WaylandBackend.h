@@ -38,7 +38,7 @@ class WaylandBackend final : public Backend {
     Clock::duration Refresh() const override;
 
     bool Wait(std::optional<Clock::time_point> deadline) override;
-    int EventDescriptor() const override { return wl_display_get_fd(connection_.display); }
+    int EventDescriptor() const override { return wl_display_get_fd(display_.get()); }
     void Hide() override;
 
   private:
@@ -57,10 +57,8 @@ class WaylandBackend final : public Backend {
     [[noreturn]] static void Lost();
 
     // Closed last, once every object on it is gone.
-    struct Connection {
-        wl_display* display = nullptr;
-        ~Connection();
-    } connection_;
+    std::unique_ptr<wl_display, decltype(&wl_display_disconnect)> display_{nullptr,
+                                                                           &wl_display_disconnect};
     wl_registry* registry_ = nullptr;
     Globals globals_;
     Outputs outputs_;

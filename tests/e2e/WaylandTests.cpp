@@ -137,6 +137,16 @@ TEST_F(OnWayland, HiddenLongItRunsOnAndTheCompositorGoingEndsItWithOneLine) {
     Refused(*saver, "digitmosaic: lost the connection to the display");
 }
 
+// Its window on either output closed through the compositor, the saver ends silently.
+TEST_F(OnWayland, ItsWindowClosedByTheCompositorEndsItSilently) {
+    for (const char* output : {"HEADLESS-1", "HEADLESS-2"}) {
+        auto saver = sway_.Start({"/s"});
+        CoversEveryOutput(*saver, output);
+        Swaymsg(sway_, std::string("'focus output ") + output + ", kill'");
+        EndedSilently(*saver, std::string("closed on ") + output);
+    }
+}
+
 // An X display named beside the compositor changes nothing: the saver paints on sway's outputs
 // and leaves the X display alone.
 TEST_F(OnWayland, WithAnXDisplayBesideItPaintsOnTheCompositorAlone) {
