@@ -1,10 +1,11 @@
 // Everything the program asks of the desktop and of the process, behind one interface.
-// Two hosts realise it for real runs: the X11 host (the saver on an X display, with no toolkit)
-// and the Qt host (the about window, and the saver on Wayland); a recording fake realises it in
-// tests. No toolkit type appears here, so the program code above it runs without a display.
+// The saver core realises it for real runs, over a backend for X11 or for Wayland, and loads the
+// toolkit only for the about window; a recording fake realises it in tests. No toolkit type
+// appears here, so the program code above it runs without a display.
 //
-// The flow of control. The process entry picks and builds the host and hands over to Main; from
-// then on the program holds the only thread that draws, and the host runs only when called:
+// The flow of control. The process entry picks the backend, builds the saver core over it and
+// hands over to Main; from then on the program holds the only thread that draws, and the host
+// runs only when called:
 //
 //   entry ──> Main ── AnotherInstanceRunning? ──> EndProgram
 //              │
