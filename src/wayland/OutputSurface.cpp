@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
@@ -37,14 +38,16 @@ struct OutputSurface::Buffer {
     static const wl_buffer_listener listener;
 
     Buffer(wl_shm* shm, int w, int h) : bytes(std::size_t(w) * std::size_t(h) * sizeof(Pixel)) {
-        const int fd = memfd_create("digitmosaic-picture", MFD_CLOEXEC);
+        // A pool's size is a 32-bit number.
+        const int fd = bytes <= INT32_MAX ? memfd_create("digitmosaic-picture", MFD_CLOEXEC) : -1;
         void* address = MAP_FAILED;
         if (fd >= 0 && ftruncate(fd, static_cast<off_t>(bytes)) == 0) {
             address = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         }
         if (address == MAP_FAILED) {
-            Fail("no memory for a picture of " + std::to_string(w) + " x " + std::to_string(h) +
-                 " pixels");
+            Fail("cannot share a picture of " + std::to_string(w) + " x " + std::to_string(h) +
+                 " pixels with the compositor: " +
+                 (bytes > INT32_MAX ? "too large" : std::strerror(errno)));
         }
         pixels = static_cast<Pixel*>(address);
         width = w;

@@ -62,15 +62,17 @@ void WaylandBackend::Connect() {
     if (display_) {
         return;
     }
+    std::string socket = EnvironmentValue("WAYLAND_DISPLAY");
+    socket = Quoted(socket.empty() ? "wayland-0" : socket);
     display_.reset(wl_display_connect(nullptr));
     if (!display_) {
-        const std::string name = EnvironmentValue("WAYLAND_DISPLAY");
-        FailWithoutDisplay("could not connect to the Wayland display " +
-                           (name.empty() ? std::string("wayland-0") : name));
+        FailWithoutDisplay("could not connect to the Wayland display " + socket);
     }
     registry_ = wl_display_get_registry(display_.get());
     wl_registry_add_listener(registry_, &registryListener_, this);
-    Roundtrip();  // the globals
+    if (wl_display_roundtrip(display_.get()) < 0) {  // the globals
+        FailWithoutDisplay("no Wayland compositor answers at " + socket);
+    }
     for (const auto& [global, name] :
          {std::pair<void*, const char*>{globals_.compositor, "wl_compositor"},
           {globals_.shm, "wl_shm"},

@@ -2,6 +2,9 @@
 // read back from screenshots and sway's tree: every output covered at every start, outputs that
 // come and go while it paints, what ends it and what does not, its sleep while hidden, and an X
 // display beside the compositor left alone.
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <regex>
 
 #include "Harness.h"
@@ -160,6 +163,29 @@ TEST_F(OnWayland, WithAnXDisplayBesideItPaintsOnTheCompositorAlone) {
     EXPECT_TRUE(x.Windows("--name '.'").empty()) << "a window on the X display";
     sway_.Sh("wtype a");
     EndedSilently(*saver, "with DISPLAY set");
+}
+
+// A Wayland socket with no compositor behind it (one that hangs up at once) is refused with one
+// line and status 1, before anything is shown.
+TEST(OnWaylandSocket, ASocketWithNoCompositorBehindItIsRefusedWithOneLine) {
+    TempDir dir;
+    const std::string path = dir.path + "/wayland-9";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listening, 4), 0);
+    std::thread hangingUp([listening] {
+        for (int connection; (connection = accept(listening, nullptr, nullptr)) >= 0;)
+            close(connection);
+    });
+    Child saver({SaverBinary(), "/s"},
+                {"-u", "DISPLAY", "XDG_RUNTIME_DIR=" + dir.path, "WAYLAND_DISPLAY=wayland-9"});
+    Refused(saver, "digitmosaic: cannot open a window: no Wayland compositor answers at wayland-9");
+    shutdown(listening, SHUT_RDWR);
+    hangingUp.join();
+    close(listening);
 }
 
 // Sway's outputs as windows on an X server, which sway 1.7 can add and remove (a headless output
