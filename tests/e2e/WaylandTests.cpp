@@ -140,6 +140,21 @@ TEST_F(OnWayland, HiddenLongItRunsOnAndTheCompositorGoingEndsItWithOneLine) {
     Refused(*saver, "digitmosaic: lost the connection to the display");
 }
 
+// An output given a larger mode while the saver paints keeps its picture where it was, and the
+// rest is covered too.
+TEST_F(OnWayland, AnOutputResizedKeepsItsPictureAndIsCoveredWhole) {
+    auto saver = sway_.Start({"/s"});
+    CoversEveryOutput(*saver, "at start");
+    const Image before = sway_.Shot(kOutputs[1]);
+    Swaymsg(sway_, "output HEADLESS-2 resolution 800x600");
+    EXPECT_EQ(Lost(before, sway_.Shot(kOutputs[1])), 0) << "the picture was lost";
+    const Rect resized{960, 0, 800, 600};
+    EXPECT_TRUE(Shows(sway_, resized, 8s, true)) << "not covered whole: " << saver->Errors();
+    sway_.Sh("wtype a");
+    EXPECT_EQ(saver->Wait(3s), "exit 0");
+    EXPECT_EQ(saver->Out() + saver->Errors(), "");
+}
+
 // Its window on either output closed through the compositor, the saver ends silently.
 TEST_F(OnWayland, ItsWindowClosedByTheCompositorEndsItSilently) {
     for (const char* output : {"HEADLESS-1", "HEADLESS-2"}) {
