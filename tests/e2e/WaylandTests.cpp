@@ -78,7 +78,8 @@ class OnWayland : public ::testing::Test {
 
 // Ten starts in a row, each over the desktop the last one left: every output is covered by a
 // fullscreen window of its own, black and then cells, and the seat has no keyboard until wtype
-// adds its virtual one with the first key already down: that key ends the saver.
+// adds its virtual one with the first key already down: that key ends the saver. A second saver
+// started beside the first ends at once.
 TEST_F(OnWayland, EveryStartCoversEveryOutputAndTheFirstKeyOfANewKeyboardEndsIt) {
     for (int start = 1; start <= 10; ++start) {
         const std::string when = "start " + std::to_string(start);
@@ -86,6 +87,12 @@ TEST_F(OnWayland, EveryStartCoversEveryOutputAndTheFirstKeyOfANewKeyboardEndsIt)
         CoversEveryOutput(*saver, when);
         EXPECT_EQ(OutputsWithSaver(sway_, "HEADLESS-1 HEADLESS-2"), "HEADLESS-1 HEADLESS-2")
             << when;
+        if (start == 1) {  // one at a time: a second one ends at once, silently
+            auto second = sway_.Start({"/s"});
+            EXPECT_EQ(second->Wait(3s), "exit 0");
+            EXPECT_EQ(second->Out() + second->Errors(), "");
+            EXPECT_EQ(OutputsWithSaver(sway_, "HEADLESS-1 HEADLESS-2"), "HEADLESS-1 HEADLESS-2");
+        }
         sway_.Sh(start % 2 ? "wtype a" : "wtype -M ctrl -M shift x");
         EndedSilently(*saver, when);
     }
