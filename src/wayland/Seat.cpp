@@ -146,18 +146,11 @@ void Seat::ButtonChanged(std::uint32_t button, bool pressed) {
                          : button == kRight  ? Button::Right
                          : button == kMiddle ? Button::Middle
                                              : Button::Other;
-    switch (which) {
-        case Button::Left:
-            held_.left = pressed;
-            break;
-        case Button::Right:
-            held_.right = pressed;
-            break;
-        case Button::Middle:
-            held_.middle = pressed;
-            break;
-        default:
-            break;
+    if (bool* held = which == Button::Left     ? &held_.left
+                     : which == Button::Right  ? &held_.right
+                     : which == Button::Middle ? &held_.middle
+                                               : nullptr) {
+        *held = pressed;
     }
     const OutputSurface* on = find_(pointerOn_);
     if (!on || !events_) {
