@@ -14,6 +14,8 @@
 #include "saver/form1.h"
 #include "startup/Main.h"
 #include "startup/about.h"
+#include "system/Crash.h"
+#include "system/Environment.h"
 #include "system/Failure.h"
 #include "system/Watchdog.h"
 #include "wayland/WaylandBackend.h"
@@ -27,9 +29,6 @@
 namespace {
 
 using namespace digitmosaic;
-
-// A pump comes every refresh: five seconds without one is a saver that has stopped.
-constexpr int kWatchdogPatience = 5;
 
 std::unique_ptr<Backend> BackendFor(const StartUp& startUp) {
     switch (startUp.server) {
@@ -75,19 +74,27 @@ std::unique_ptr<AboutToolkit> LoadAboutToolkit(int& argc, char** argv, DisplaySe
     // program's own line still reaches the user.
     SilenceToolkitOutput();
     return std::unique_ptr<AboutToolkit>(
-        entry(argc, argv, ToolkitLink{ErrorDescriptor(), &WatchdogBeat}));
+        entry(argc, argv, ToolkitLink{ErrorDescriptor(), &WatchdogBeat, &WatchdogRest}));
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    ReportCrashesInOneLine();
     OpenStandardStreams();
     // An exception nothing caught (memory that could not be had, mostly) would abort.
     std::set_terminate([] { Fail("out of memory"); });
     const StartUp startUp = ReadStartUp(argc, argv);
-    // Watched from before the display is touched: a connection that never completes ends too.
-    if (startUp.ShowsWindow() && !StartWatchdog(kWatchdogPatience)) {
-        Fail("cannot start the watchdog thread (out of memory or threads?)");
+    if (startUp.ShowsWindow()) {
+        // Both read the X authority file when they connect: one that never ends would hold them.
+        if (const std::string why = UnusableAuthority(); !why.empty()) {
+            FailWithoutDisplay(why);
+        }
+        // Watched from before the display is touched, so that a connection that never completes
+        // ends too.
+        if (!StartWatchdog(kWatchdogPatience)) {
+            Fail("cannot start the watchdog thread (out of memory or threads?)");
+        }
     }
     SaverCore core(startUp, BackendFor(startUp), [&argc, argv, &startUp] {
         return LoadAboutToolkit(argc, argv, startUp.server);

@@ -19,11 +19,12 @@ class AboutToolkit {
     virtual int RunWhileOpen() = 0;
 };
 
-// What the executable lends the module: the descriptor of the program's failure line, and the
-// watchdog's beat, which the module's event loop calls every second.
+// What the executable lends the module, which links its own copy of the process's matters: the
+// descriptor of the program's failure line, and the executable's watchdog, running since the start.
 struct ToolkitLink {
     int errorDescriptor;
     void (*beat)();
+    void (*rest)(int descriptor);
 };
 
 }  // namespace digitmosaic

@@ -247,7 +247,7 @@ void SaverCore::SurfaceClosed() {
     }
 }
 
-void SaverCore::Sleeping() { WatchdogRest(); }
+void SaverCore::Sleeping() { WatchdogRest(backend_->EventDescriptor()); }
 
 void SaverCore::Awake() { WatchdogBeat(); }
 

@@ -12,23 +12,6 @@
 
 namespace digitmosaic {
 
-namespace {
-
-// "host:display.screen" without its screen, and "unix:1" as ":1": the same server either way.
-std::string ServerOf(std::string display) {
-    if (display.rfind("unix:", 0) == 0) {
-        display.erase(0, 4);
-    }
-    const auto colon = display.rfind(':');
-    const auto dot = display.find('.', colon == std::string::npos ? 0 : colon);
-    if (colon != std::string::npos && dot != std::string::npos) {
-        display.erase(dot);
-    }
-    return display;
-}
-
-}  // namespace
-
 std::optional<std::uint32_t> ParseWindowId(const std::string& text) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const std::string digits = hex ? text.substr(2) : text;
@@ -75,14 +58,19 @@ HostWindowRequest HostWindowFrom(const HostArguments& arguments) {
 }
 
 std::string InstanceScope(const HostWindowRequest& hostWindow) {
-    std::string scope =
-        ServerOf(EnvironmentValue("DISPLAY")) + "," + EnvironmentValue("WAYLAND_DISPLAY");
     if (hostWindow.id) {
-        scope += ",window" + std::to_string(*hostWindow.id);
-    } else if (hostWindow.root && !hostWindow.Given()) {
-        scope += ",root";
+        return "window" + std::to_string(*hostWindow.id);
     }
-    return scope;
+    return hostWindow.root && !hostWindow.Given() ? "root" : "";
+}
+
+std::string UnusableAuthority() {
+    const std::string path = EnvironmentValue("XAUTHORITY");
+    struct stat status {};
+    if (path.empty() || stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode)) {
+        return {};
+    }
+    return "XAUTHORITY is not a regular file: \"" + Quoted(path) + "\"";
 }
 
 std::string EnvironmentValue(const char* name) {

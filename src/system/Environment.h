@@ -26,9 +26,14 @@ struct HostWindowRequest {
 HostWindowRequest HostWindowFrom(const HostArguments& arguments);
 std::optional<std::uint32_t> ParseWindowId(const std::string& text);
 
-// Names the place the saver runs in, for the instance lock: the display (":1" and ":1.0" are
-// the same one), the Wayland display, and the host's window or the root if there is one.
+// Names the place the saver runs in on its display, for the instance lock: the host's window or
+// the root if there is one, else empty. The display itself is not named: the lock lives on it, so
+// that ":1", "unix:1", "localhost:1" and ":1.0" are one server, one lock.
 std::string InstanceScope(const HostWindowRequest& hostWindow);
+
+// Why the X authority file cannot be read, or empty: XAUTHORITY naming something that is not a
+// regular file (a device, a pipe, a folder), where the connection library would read for ever.
+std::string UnusableAuthority();
 
 // Why no display can be reached, where neither DISPLAY is set nor a Wayland display accepts.
 std::string MissingDisplay();

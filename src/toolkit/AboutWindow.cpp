@@ -5,9 +5,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 #include <cmath>
 
 #include "core/PixelGrid.h"
+#include "system/Watchdog.h"
 
 namespace digitmosaic {
 
@@ -58,6 +60,11 @@ AboutWindow::AboutWindow(AboutWindowEvents& events)
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     FitFont(*Label1);
+
+    // The watchdog runs from the process's start: the window's event loop shows it is alive.
+    auto* alive = new QTimer(this);
+    connect(alive, &QTimer::timeout, this, [] { WatchdogBeat(); });
+    alive->start(1000);
 }
 
 void AboutWindow::keyPressEvent(QKeyEvent* event) {

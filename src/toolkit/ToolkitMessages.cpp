@@ -1,6 +1,7 @@
 // The toolkit's messages kept quiet, and its unplanned exits told in one line.
 #include "toolkit/ToolkitMessages.h"
 
+#include <sys/resource.h>
 #include <xcb/xcb.h>
 
 #include <QString>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 
 #include "system/Failure.h"
+#include "x11/Connection.h"
 
 namespace digitmosaic {
 
@@ -21,7 +23,13 @@ void OnExit() {
     if (onPurpose) {
         return;
     }
-    if (!displayConnection || xcb_connection_has_error(displayConnection)) {
+    // The connection library closes the connection when it cannot get memory for a reply: the
+    // display is fine then, and the toolkit ends as if it had gone.
+    const int error = displayConnection ? xcb_connection_has_error(displayConnection) : 0;
+    if (error == XCB_CONN_CLOSED_MEM_INSUFFICIENT) {
+        Fail("out of memory");
+    }
+    if (!displayConnection || error != 0) {
         Fail("lost the connection to the display");
     }
     Fail("the toolkit gave up: " + (firstComplaint.isEmpty()
@@ -47,8 +55,19 @@ void QuietMessages(QtMsgType type, const QMessageLogContext& /*context*/, const 
         }
         return;
     }
-    FailWithoutDisplay(
-        Quoted((firstComplaint.isEmpty() ? text : firstComplaint).toStdString(), 120));
+    const QString& cause = firstComplaint.isEmpty() ? text : firstComplaint;
+    if (cause.startsWith(QLatin1String("could not connect to display"))) {
+        // The toolkit does not say why: a server that refused, or memory that the connection
+        // library could not get. Connecting once more says it, in the program's own line.
+        int screen = 0;
+        xcb_disconnect(ConnectToDisplay(&screen));
+        // It connects now: the toolkit's attempt failed on its own side, which under a limit on
+        // the address space is memory that could not be had.
+        if (rlimit limit{}; getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+            Fail("out of memory: the toolkit could not connect to the display");
+        }
+    }
+    FailWithoutDisplay(Quoted(cause.toStdString(), 120));
 }
 
 void ReportUnplannedExits(xcb_connection_t* display) {

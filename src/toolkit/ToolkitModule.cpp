@@ -9,7 +9,6 @@
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QGuiApplication>
-#include <QTimer>
 #include <QWindow>
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +16,7 @@
 #include <memory>
 
 #include "system/Failure.h"
+#include "system/Watchdog.h"
 #include "toolkit/AboutWindow.h"
 #include "toolkit/ToolkitEnvironment.h"
 #include "toolkit/ToolkitMessages.h"
@@ -55,7 +55,7 @@ bool DescriptorsFree(int needed) {
 
 class QtAboutToolkit final : public AboutToolkit, private QAbstractNativeEventFilter {
   public:
-    QtAboutToolkit(int& argc, char** argv, void (*beat)()) {
+    QtAboutToolkit(int& argc, char** argv) {
         if (!DescriptorsFree(kDescriptorsNeeded)) {
             Fail("too few file descriptors free to run (" + std::to_string(kDescriptorsNeeded) +
                  " needed; see ulimit -n)");
@@ -68,9 +68,6 @@ class QtAboutToolkit final : public AboutToolkit, private QAbstractNativeEventFi
         QApplication::setApplicationName(QStringLiteral("Digit Mosaic"));
         QApplication::setApplicationVersion(QStringLiteral("1.00"));
         QCoreApplication::instance()->installNativeEventFilter(this);
-        // The event loop beats the watchdog: a window that stops answering is ended too.
-        heartbeat_.callOnTimeout(beat);
-        heartbeat_.start(1000);
     }
 
     void Open(AboutWindowEvents& events) override {
@@ -119,7 +116,6 @@ class QtAboutToolkit final : public AboutToolkit, private QAbstractNativeEventFi
 
     std::unique_ptr<QApplication> app_;
     std::unique_ptr<AboutWindow> window_;
-    QTimer heartbeat_;
 };
 
 }  // namespace
@@ -128,8 +124,9 @@ class QtAboutToolkit final : public AboutToolkit, private QAbstractNativeEventFi
 
 extern "C" __attribute__((visibility("default"))) digitmosaic::AboutToolkit*
 digitmosaic_about_toolkit(int& argc, char** argv, const digitmosaic::ToolkitLink& link) {
-    // The module's own copy of the failure line writes where the executable's does.
-    digitmosaic::UseErrorDescriptor(link.errorDescriptor);
+    // The executable's line and watchdog, not this module's copies.
+    digitmosaic::SetErrorDescriptor(link.errorDescriptor);
+    digitmosaic::UseWatchdogOf(link.beat, link.rest);
     std::set_terminate([] { digitmosaic::Fail("out of memory"); });
-    return new digitmosaic::QtAboutToolkit(argc, argv, link.beat);
+    return new digitmosaic::QtAboutToolkit(argc, argv);
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "system/Failure.h"
+#include "x11/Connection.h"
 #include "x11/HostWindow.h"
 #include "x11/XcbCanvas.h"
 
@@ -47,10 +48,7 @@ X11Backend::~X11Backend() {
 
 void X11Backend::Connect() {
     int screenNumber = 0;
-    connection_ = xcb_connect(nullptr, &screenNumber);
-    if (xcb_connection_has_error(connection_)) {
-        FailWithoutDisplay("could not connect to display " + Quoted(EnvironmentValue("DISPLAY")));
-    }
+    connection_ = ConnectToDisplay(&screenNumber);  // one line and status 1 when refused
     auto screens = xcb_setup_roots_iterator(xcb_get_setup(connection_));
     for (int i = 0; i < screenNumber && screens.rem > 1; ++i) {
         xcb_screen_next(&screens);
@@ -58,6 +56,7 @@ void X11Backend::Connect() {
     screen_ = screens.data;
     dotsPerInch_ = LogicalDotsPerInch(connection_, *screen_);
     monitors_ = ListMonitors(connection_, *screen_);
+    grabs_ = std::make_unique<InputGrabs>(connection_);
 }
 
 bool X11Backend::AnotherInstanceRunning() { return lock_.AnotherInstanceRunning(connection_); }
@@ -180,6 +179,14 @@ Backend::Clock::duration X11Backend::Refresh() const {
 }
 
 bool X11Backend::Wait(std::optional<Clock::time_point> deadline) {
+    // The saver's own windows take the keyboard and the pointer; without either, no input of the
+    // user's could end it.
+    if (!monitorWindows_.empty() &&
+        !grabs_->Retry(monitorWindows_.front()->Id(), monitorWindows_.front()->Mapped(),
+                       Clock::now())) {
+        Hide();
+        Fail("another program holds the keyboard and the pointer");
+    }
     // Sending may read what the server sent meanwhile into xcb's queue, where poll would not see
     // it: that is handled first, without sleeping.
     xcb_flush(connection_);
@@ -214,7 +221,7 @@ bool X11Backend::HandleEvents(bool arrived) {
         handled = true;
     }
     if (xcb_connection_has_error(connection_)) {
-        Fail("lost the connection to the display");
+        Fail(ConnectionFailure(connection_));
     }
     return handled;
 }

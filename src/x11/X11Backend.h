@@ -10,6 +10,7 @@
 
 #include "core/Backend.h"
 #include "core/StartUp.h"
+#include "x11/Grabs.h"
 #include "x11/MonitorWindow.h"
 #include "x11/Monitors.h"
 #include "x11/SelectionLock.h"
@@ -61,7 +62,8 @@ class X11Backend final : public Backend {
     BackendEvents* events_ = nullptr;           // once the surfaces are open
     std::vector<std::unique_ptr<MonitorWindow>> monitorWindows_;
     std::unique_ptr<HostWindow> hostWindow_;
-    std::vector<Surface*> surfaces_;  // every window above: what the picture is painted on
+    std::vector<Surface*> surfaces_;     // every window above: what the picture is painted on
+    std::unique_ptr<InputGrabs> grabs_;  // for the primary monitor's window
     bool shown_ = false;
 };
 

@@ -29,6 +29,7 @@ class XcbSurface : public Surface {
     bool Visible() const override { return mapped_ && !obscured_; }
     // Maps it: the saver's window covers its monitor; a host's window gets the picture.
     virtual void Show() = 0;
+    bool Mapped() const { return mapped_; }
 
     // Handles the server's news of the window; true when the event was about it.
     virtual bool Handle(const xcb_generic_event_t& event);

@@ -91,8 +91,8 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
     }
 }
 
-// The window appears, then the bell rings once. The libraries' complaints (here about a broken font
-// configuration) never reach stderr.
+// The window appears, then the bell rings once; left alone past the watchdog's five seconds, it
+// stays. The libraries' complaints (here about a broken font configuration) never reach stderr.
 TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrDestruction) {
     x_.MapsAndBells();
     for (const std::string ending :
@@ -105,6 +105,7 @@ TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrD
             EXPECT_EQ(std::pair(area.width, area.height), std::pair(214, 86));
             std::this_thread::sleep_for(500ms);  // time for the bell, and a second if one came
             EXPECT_EQ(x_.MapsAndBells(), " map bell");
+            EXPECT_EQ(about->Wait(6s), "running") << about->Errors();
         }
         if (ending == "close")
             x_.Close(window);
@@ -118,8 +119,9 @@ TEST_F(EndToEnd, AboutWindowBeepsOnceRedrawsAndEndsOnOkReturnSpaceEscapeCloseOrD
 }
 
 // Other arguments end silently without touching the display (nothing listens on :9999). A display
-// without true colour, a bad host window variable (cut to its first 40 characters), no display, and
-// the display lost under a saver or an about window: one line of the program's own, status 1.
+// without true colour, a bad host window variable or DISPLAY (cut), no display, an unusable
+// authority file or cookie, and the display lost under a saver or an about window: one line of the
+// program's own, status 1.
 TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStatusOne) {
     for (const Strings& args : {Strings{"/p", "1234"}, Strings{}, Strings{"/s", "junk"}}) {
         auto program = x_.Start(args, {"DISPLAY=:9999"});
@@ -132,10 +134,32 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
     Refused(*x_.Start({"/s"}, {"XSCREENSAVER_WINDOW=" + value}),
             "digitmosaic: XSCREENSAVER_WINDOW is not a window id: \"" + value.substr(0, 40) +
                 "\u2026\"\n");
+    Refused(*x_.Start({"/s"}, {"DISPLAY=" + value}),
+            "digitmosaic: cannot open a window: could not connect to display \"" +
+                value.substr(0, 40) + "\u2026\": ");
     for (const char* display : {"DISPLAY=:9999", "WAYLAND_DISPLAY=w"})
         Refused(*x_.Start({"/s"}, {},
                           "unset DISPLAY XDG_RUNTIME_DIR; " + std::string(display) + " exec"),
                 "digitmosaic: cannot open a window: ");
+    // An authority file that never ends, and a cookie the server refuses: one line, at once, the
+    // second naming the server's reason. The cookies are wildcard entries: any host, any display.
+    const auto cookie = [](char fill) {
+        return std::string("\xff\xff\0\0\0\0\0\x12MIT-MAGIC-COOKIE-1\0\x10", 30) +
+               std::string(16, fill);
+    };
+    TempDir cookies;
+    const std::string good = cookies.Write("good", cookie('g'));
+    setenv("XAUTHORITY", good.c_str(), 1);  // for the test's own connection
+    Server locked(Server::kXvfb, {"-auth", good});
+    unsetenv("XAUTHORITY");
+    for (const char* argument : {"/s", "/c"}) {
+        Refused(*x_.Start({argument}, {"XAUTHORITY=/dev/zero"}),
+                "digitmosaic: cannot open a window: XAUTHORITY is not a regular file");
+        auto refused =
+            locked.Start({argument}, {"XAUTHORITY=" + cookies.Write("bad", cookie('b'))});
+        Refused(*refused, "digitmosaic: cannot open a window: could not connect to display");
+        EXPECT_NE(refused->Errors().find(": Invalid MIT-MAGIC-COOKIE-1 key\n"), std::string::npos);
+    }
     for (const char* argument : {"/s", "/c"}) {
         Server lost;
         auto program = lost.Start({argument});
@@ -145,18 +169,35 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
     }
 }
 
-// Hostile limits (too few descriptors, too little address space) give one line and status 1, or a
-// saver that a key ends, never by the watchdog. A saver whose painting loop stops (its main thread
-// alone stopped, as a reply that never comes would stop it) ends within seconds with one line,
-// status 1; one stopped whole (SIGSTOP) for longer and continued runs on.
+// Hostile limits (too few descriptors, too little address space or stack) give one line and
+// status 1, or a saver or about window that a key ends, never a crash's signal, and the saver never
+// by the watchdog. A saver whose painting loop stops (its main thread alone stopped, as a reply
+// that never comes would stop it) ends within seconds with one line, status 1; one stopped whole
+// (SIGSTOP) for longer and continued runs on. Stopped while wholly covered (resting), it ends too
+// once uncovered, its line given up on a standard error that is a full pipe nobody reads. Another
+// client holding both grabs leaves no input to end the saver: one line, status 1; holding the
+// keyboard alone, keys go to it and a click still ends the saver.
 TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
-    for (const char* limit :
-         {"ulimit -n 8", "ulimit -n 12", "ulimit -v 90000", "ulimit -v 100000"}) {
-        auto saver = x_.Start({"/s"}, {}, limit + std::string("; exec"));
-        std::this_thread::sleep_for(1500ms);
-        Xdotool("key a");
-        if (saver->Wait(3s) != "exit 0") Refused(*saver, "digitmosaic: ");
-        EXPECT_EQ(saver->Errors().find("stopped responding"), std::string::npos) << limit;
+    for (const std::string limit :
+         {"ulimit -n 8; exec", "ulimit -n 12; exec", "ulimit -v 90000; exec",
+          "ulimit -v 100000; exec", "exec prlimit --as=103168000", "exec prlimit --as=103680000",
+          "exec prlimit --as=104704000", "exec prlimit --stack=16384", "exec prlimit --stack=65536",
+          "exec prlimit --stack=98304"}) {
+        for (const std::string argument : {"/s", "/c"}) {
+            if (argument == "/c" && !limit.starts_with("exec")) continue;
+            SCOPED_TRACE(argument + " " + limit);
+            auto program = x_.Start({argument}, {}, limit);
+            for (const auto end = Clock::now() + 1500ms; Clock::now() < end;)
+                if (const auto found = x_.Windows(kOwn); argument == "/c" && found.size() == 1) {
+                    Xdotool("windowfocus --sync " + std::to_string(found[0].first) + " key Escape");
+                    break;
+                }
+            if (argument == "/s") Xdotool("key a");
+            if (program->Wait(3s) != "exit 0") Refused(*program, "digitmosaic: ");
+            if (argument == "/s") {
+                EXPECT_EQ(program->Errors().find("stopped responding"), std::string::npos);
+            }
+        }
     }
     auto saver = x_.Start({"/s"});
     ASSERT_TRUE(Shows(x_, kScreen, 3s));
@@ -164,18 +205,48 @@ TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
     std::this_thread::sleep_for(7s);
     kill(saver->Pid(), SIGCONT);
     EXPECT_EQ(saver->Wait(2s), "running") << "stopped whole and continued: " << saver->Errors();
-    int stopped = 0;
-    ASSERT_TRUE(ptrace(PTRACE_SEIZE, saver->Pid(), nullptr, nullptr) == 0 &&
-                ptrace(PTRACE_INTERRUPT, saver->Pid(), nullptr, nullptr) == 0 &&
-                waitpid(saver->Pid(), &stopped, __WALL) == saver->Pid());
+    const auto stop = [](Child& program) {  // its main thread alone
+        int stopped = 0;
+        return ptrace(PTRACE_SEIZE, program.Pid(), nullptr, nullptr) == 0 &&
+               ptrace(PTRACE_INTERRUPT, program.Pid(), nullptr, nullptr) == 0 &&
+               waitpid(program.Pid(), &stopped, __WALL) == program.Pid();
+    };
+    ASSERT_TRUE(stop(*saver));
     Xdotool("key a");  // nothing reads it now
     EXPECT_EQ(saver->Wait(8s), "exit 1");
     EXPECT_EQ(saver->Errors(), "digitmosaic: stopped responding; ending\n");
+
+    int full[2];
+    ASSERT_EQ(pipe2(full, O_NONBLOCK | O_CLOEXEC), 0);
+    while (write(full[1], "0123456789abcdef", 16) > 0) {
+    }
+    fcntl(full[1], F_SETFL, 0);  // blocking again, as a stalled reader's pipe is
+    auto covered = x_.Start({"/s"}, {}, "exec 2>&3 3>&-; exec", full[1]);
+    close(full[1]);
+    ASSERT_TRUE(Shows(x_, kScreen, 3s));
+    const unsigned long cover = x_.Map(kScreen, 0x808080, 0, true);
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(stop(*covered));
+    std::this_thread::sleep_for(1s);
+    x_.Sh("xdotool windowunmap " + std::to_string(cover));
+    EXPECT_EQ(covered->Wait(8s), "exit 1") << "stopped while covered, then uncovered";
+    close(full[0]);
+
+    ASSERT_TRUE(x_.Grab(true, true));
+    Refused(*x_.Start({"/s"}), "digitmosaic: another program holds the keyboard and the pointer\n");
+    ASSERT_TRUE(x_.Grab(true, false));
+    auto clicked = x_.Start({"/s"});
+    ASSERT_TRUE(Shows(x_, kScreen, 3s));
+    Xdotool("key a");
+    EXPECT_EQ(clicked->Wait(3s), "running") << "the keyboard held elsewhere: " << clicked->Errors();
+    Xdotool("click 1");
+    EXPECT_EQ(clicked->Wait(2s), "exit 0");
 }
 
 // Twenty savers started at the same instant: cells within a second and after two seconds exactly
 // one runs, every round, and a key ends it. Later starts, with either spelling of the display and
-// as the about window, end at once and leave the running one's descriptors as they were.
+// as the about window, end at once and leave the running one's descriptors as they were; on a
+// server that listens on TCP too, so do starts with every other name of it.
 TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
     for (int round = 0; round < 4; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
@@ -201,6 +272,16 @@ TEST_F(EndToEnd, OfTwentySaversStartedAtOnceOneRunsAndLaterStartsEndAtOnce) {
         Xdotool("key a");
         for (const auto& saver : savers) EXPECT_EQ(saver->Wait(1s), "exit 0");
     }
+    Server tcp(Server::kXvfb, {"-listen", "tcp"});  // one server, however DISPLAY names it
+    const std::string number = tcp.Name().substr(1);
+    auto first = tcp.Start({"/s"});
+    ASSERT_TRUE(Shows(tcp, kScreen, 3s));
+    for (const std::string& display :
+         {"unix:" + number, "127.0.0.1:" + number, "localhost:" + number, ":" + number + ".0"}) {
+        auto later = tcp.Start({"/s"}, {"DISPLAY=" + display});
+        EXPECT_EQ(later->Wait(5s), "exit 0") << display << ": " << later->Errors();
+    }
+    EXPECT_EQ(first->Wait(0ms), "running");
 }
 
 // Under strace, with the session's services gone from the environment and a private, empty HOME

@@ -183,6 +183,18 @@ void Server::Close(unsigned long window) const {
     XSendEvent(display_, window, False, NoEventMask, &event), XSync(display_, False);
 }
 
+bool Server::Grab(bool keyboard, bool pointer) const {
+    const Window root = DefaultRootWindow(display_);
+    XUngrabKeyboard(display_, CurrentTime), XUngrabPointer(display_, CurrentTime);
+    const bool held =
+        (!keyboard || XGrabKeyboard(display_, root, False, GrabModeAsync, GrabModeAsync,
+                                    CurrentTime) == GrabSuccess) &&
+        (!pointer || XGrabPointer(display_, root, False, ButtonPressMask, GrabModeAsync,
+                                  GrabModeAsync, None, None, CurrentTime) == GrabSuccess);
+    XSync(display_, False);
+    return held;
+}
+
 int Server::LostUnderPopup(const Rect& area, const std::function<void()>& covered) const {
     const Image before = Shot(area);
     const unsigned long popup = Map(area, 0x808080, 0, true);

@@ -202,6 +202,9 @@ class Server {
     unsigned long Map(const Rect& area, std::uint32_t background = 0, unsigned long parent = 0,
                       bool popup = false, bool virtualRoot = false) const;
     void Close(unsigned long window) const;  // WM_DELETE_WINDOW, as a window manager asks
+    // Holds the keyboard's and the pointer's grabs through the test's connection, as another client
+    // (an open menu, a game) would; what is not asked for is released. True when all were had.
+    bool Grab(bool keyboard, bool pointer) const;
     // How many pixels of the area a grey popup over it leaves lost (see Lost) once gone;
     // `covered` runs while it is there.
     int LostUnderPopup(const Rect& area, const std::function<void()>& covered = {}) const;

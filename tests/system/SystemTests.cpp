@@ -1,6 +1,7 @@
 // The process's own matters without a toolkit: the host's arguments, its window and the place the
 // instance lock is scoped to, why no display can be tried, the one failure line, and the lock in
 // the user's private runtime directory.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,14 +9,17 @@
 #include <cstdio>
 #include <memory>
 #include <sstream>
+#include <thread>
 
-#include "core/Beat.h"
 #include "system/Environment.h"
 #include "system/Failure.h"
 #include "system/RuntimeDirectoryLock.h"
+#include "system/Watchdog.h"
 
 namespace digitmosaic {
 namespace {
+
+using namespace std::chrono_literals;
 
 // The words of the text; '' stands for an empty one.
 std::vector<std::string> Words(const std::string& text) {
@@ -46,26 +50,23 @@ TEST(HostWindow, IdsAreDecimalOrHexadecimalOf29BitsAndNotZero) {
 }
 
 // After exactly "/s", a window id and a root flag are taken once each, the argument wins over
-// XSCREENSAVER_WINDOW, and the scope names the display without its screen (":1", ":1.0" and
-// "unix:1" are one), the Wayland display, and the host's window or the root.
+// XSCREENSAVER_WINDOW, and the scope names the host's window or the root, never the display (the
+// lock lives on the server, however DISPLAY spells it).
 TEST(HostWindow, TheHostsArgumentsAndEnvironmentGiveTheWindowAndTheInstanceScope) {
     for (const auto& [env, args, parsed] : std::vector<std::array<const char*, 3>>{
              // environment, arguments, then argument|root|window source=text|scope
-             {"DISPLAY=:1", "/s", "/s|||:1,"},
-             {"DISPLAY=:1.0", "/s", "/s|||:1,"},
-             {"DISPLAY=unix:1", "/s", "/s|||:1,"},
-             {"DISPLAY=host.example:1.0 WAYLAND_DISPLAY=w-0", "/s", "/s|||host.example:1,w-0"},
-             {"XSCREENSAVER_WINDOW=0x1F", "/s", "/s||XSCREENSAVER_WINDOW=0x1F|,,window31"},
-             {"XSCREENSAVER_WINDOW=0x1F", "/s --window-id 12", "/s||--window-id=12|,,window12"},
-             {"", "/s -root -window-id junk", "/s|root|--window-id=junk|,"},
-             {"", "/s --root", "/s|root||,,root"},
-             {"", "/s garbage", "/s garbage|||,"},
-             {"", "/s --window-id", "/s --window-id|||,"},
-             {"", "/s -window-id 1 --window-id 2", "/s -window-id 1 --window-id 2|||,"},
-             {"", "/s -root ''", "/s -root |||,"},
-             {"", "/c -root", "/c -root|||,"},
-             {"", "-root /s", "-root /s|||,"},
-             {"", "", "|||,"}}) {
+             {"DISPLAY=localhost:1.0 WAYLAND_DISPLAY=w-0", "/s", "/s|||"},
+             {"XSCREENSAVER_WINDOW=0x1F", "/s", "/s||XSCREENSAVER_WINDOW=0x1F|window31"},
+             {"XSCREENSAVER_WINDOW=0x1F", "/s --window-id 12", "/s||--window-id=12|window12"},
+             {"", "/s -root -window-id junk", "/s|root|--window-id=junk|"},
+             {"", "/s --root", "/s|root||root"},
+             {"", "/s garbage", "/s garbage|||"},
+             {"", "/s --window-id", "/s --window-id|||"},
+             {"", "/s -window-id 1 --window-id 2", "/s -window-id 1 --window-id 2|||"},
+             {"", "/s -root ''", "/s -root |||"},
+             {"", "/c -root", "/c -root|||"},
+             {"", "-root /s", "-root /s|||"},
+             {"", "", "|||"}}) {
         Environment(env);
         const HostArguments arguments = ParseHostArguments(Words(args));
         const HostWindowRequest window = HostWindowFrom(arguments);
@@ -104,6 +105,21 @@ TEST(FailureDeathTest, OneLineOfTheProgramsOwnAndStatusOne) {
         },
         testing::ExitedWithCode(1), "^digitmosaic: late\n$");
     const std::string x39(39, 'x');
+    // A long value makes no long line, and a pipe nobody reads holds nothing up (else the alarm).
+    EXPECT_EXIT(Fail(std::string(239, 'x') + "\u00e9"), testing::ExitedWithCode(1),
+                "^digitmosaic: x{239}\u2026\n$");
+    EXPECT_EXIT(
+        {
+            int full[2];
+            if (pipe2(full, O_NONBLOCK) == 0)
+                while (write(full[1], x39.data(), x39.size()) > 0) {
+                }
+            fcntl(full[1], F_SETFL, 0);  // blocking again, as a log reader's pipe is
+            SetErrorDescriptor(full[1]);
+            alarm(2);
+            Fail("never read");
+        },
+        testing::ExitedWithCode(1), "");
     EXPECT_EQ(Quoted(x39 + "y"), x39 + "y");
     EXPECT_EQ(Quoted(x39 + "yz"), x39 + "y\u2026");
     EXPECT_EQ(Quoted(x39 + "\u00e9"), x39 + "\u2026");  // é is two bytes
@@ -135,17 +151,38 @@ TEST(RuntimeDirectoryLock, TheRuntimeDirectoryLockHoldsInAPrivateDirectoryAndGoe
     rmdir(dir);
 }
 
-// Pumps keep the beat: one a little late does not push back the ones after it; one a whole
-// refresh behind starts the beat afresh from itself.
-TEST(Beat, ALatePumpKeepsTheBeatAndOnlyAWholeRefreshBehindRestartsIt) {
-    using namespace std::chrono;
-    Beat beat;
-    beat.SetInterval(10ms);
-    std::string due;
-    for (const milliseconds at : {0ms, 12ms, 25ms, 45ms, 57ms})
-        due +=
-            std::to_string(beat.Next(Beat::Clock::time_point(at)).time_since_epoch() / 1ms) + ' ';
-    EXPECT_EQ(due, "10 20 30 55 65 ");
+// The watchdog, in a process of its own each time: with no beat it ends the process within its
+// patience with one line; resting on a quiet connection it waits however long, and ends once the
+// connection has something the loop does not come to read; a beat ends the rest and counting
+// starts again.
+TEST(WatchdogDeathTest, EndsASilentLoopAndRestsOnlyWhileTheConnectionIsQuiet) {
+    const char* line = "digitmosaic: stopped responding; ending\n$";
+    EXPECT_EXIT(
+        {
+            StartWatchdog(1);
+            std::this_thread::sleep_for(10s);
+        },
+        testing::ExitedWithCode(1), std::string("^") + line);
+    for (const bool beatFirst : {false, true}) {
+        EXPECT_EXIT(
+            {
+                int connection[2];
+                if (pipe(connection) != 0) std::_Exit(3);
+                StartWatchdog(1);
+                WatchdogRest(connection[0]);
+                std::this_thread::sleep_for(3s);
+                std::fputs("rested\n", stderr);
+                if (beatFirst) {
+                    WatchdogBeat();  // the loop came back; then it stops
+                } else {
+                    [[maybe_unused]] const ssize_t sent = write(connection[1], "e", 1);
+                }
+                std::this_thread::sleep_for(10s);
+                std::_Exit(4);
+            },
+            testing::ExitedWithCode(1), std::string("^rested\n") + line)
+            << beatFirst;
+    }
 }
 
 }  // namespace
