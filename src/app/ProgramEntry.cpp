@@ -18,6 +18,7 @@
 #include "system/Environment.h"
 #include "system/Failure.h"
 #include "system/Watchdog.h"
+#include "wayland/WaylandBackend.h"
 #include "x11/X11Backend.h"
 
 // The module's path from the folder of the executable, set by the build.
@@ -34,7 +35,7 @@ std::unique_ptr<Backend> BackendFor(const StartUp& startUp) {
         case DisplayServer::X11:
             return std::make_unique<X11Backend>(startUp);
         case DisplayServer::Wayland:
-            return std::make_unique<X11Backend>(startUp);  // PENDING-WAYLAND
+            return std::make_unique<WaylandBackend>();
         case DisplayServer::None:
             break;
     }

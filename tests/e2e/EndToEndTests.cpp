@@ -2,7 +2,7 @@
 // connection and read back from screenshots: in its own windows on Xvfb (and, for what it touches
 // on the machine, under strace), and in the hosts that run screen savers on Linux: in a host's
 // window as the settings' previews and MATE pass one, on the root window, in XScreenSaver's daemon
-// and MATE's screen saver, on monitors that come, change and go, and on a Wayland compositor.
+// and MATE's screen saver, and on monitors that come, change and go.
 #include <fcntl.h>
 #include <sys/ptrace.h>
 
@@ -562,30 +562,6 @@ TEST(OnSeveralMonitors, EveryMonitorIsCoveredAndFollowedAsMonitorsComeChangeAndG
     }
     x.Sh("xrandr --output DUMMY2 --off");
     Covers(x, {primary, area});
-}
-
-// Headless sway with two outputs: each is covered, over the desktop; hidden, the saver sleeps, and
-// shown again it paints on; a key typed with wtype (after giving the saver time to bind the virtual
-// keyboard it adds) ends the saver silently.
-TEST(OnWayland, EveryOutputShowsThePictureFullScreenSleepsHiddenAndAKeyEndsTheSaverSilently) {
-    const std::vector<Rect> outputs{kScreen, {960, 0, 640, 480}};
-    Server sway(Server::kSway, {}, outputs);
-    ASSERT_TRUE(sway.Up());
-    const Image desktop[] = {sway.Shot(outputs[0]), sway.Shot(outputs[1])};
-    auto saver = sway.Start({"/s"}, {"QT_WAYLAND_FRAME_CALLBACK_TIMEOUT=0"});  // never hidden
-    for (int i : {0, 1})
-        EXPECT_TRUE(Shows(sway, outputs[i], 8s, true, desktop[i])) << i << saver->Errors();
-    // Headless sway cannot power its outputs off; other workspaces shown on them stop the saver's
-    // frame callbacks the same way. It sleeps without a wake, then paints again when shown.
-    const std::string swaymsg = "SWAYSOCK=$(echo ${WAYLAND_DISPLAY%/*}/sway-ipc.*) swaymsg ";
-    sway.Sh(swaymsg + "focus output HEADLESS-1, workspace 8, focus output HEADLESS-2, workspace 9");
-    std::this_thread::sleep_for(500ms);
-    EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken while hidden";
-    sway.Sh(swaymsg + "workspace 1, workspace 2");
-    EXPECT_NE(sway.Shot(kScreen).pixels, sway.Shot(kScreen).pixels) << "not painting again";
-    sway.Sh("wtype -s 300 a");
-    EXPECT_EQ(saver->Wait(2s), "exit 0");
-    EXPECT_EQ(saver->Errors(), "");
 }
 
 }  // namespace

@@ -12,23 +12,41 @@
 namespace e2e {
 
 Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outputs)
-    : kind_(kind), dir_(kind == kSway ? kNobody : 0) {
+    : kind_(kind), dir_(Sway() ? kNobody : 0) {
     const auto end = Clock::now() + 10s;
-    if (kind == kSway) {  // with as many headless outputs as asked for, placed as asked
+    if (Sway()) {  // with as many outputs as asked for, placed as asked
+        const bool onX = kind == kSwayOnX;
+        Strings env{
+            "HOME=" + dir_.path,
+            "XDG_RUNTIME_DIR=" + dir_.path,
+            "WLR_RENDERER=pixman",
+            "PATH=/usr/bin:/bin",
+            (onX ? "WLR_X11_OUTPUTS=" : "WLR_HEADLESS_OUTPUTS=") + std::to_string(outputs.size()),
+            onX ? "WLR_BACKENDS=x11" : "WLR_BACKENDS=headless"};
+        if (onX) {
+            // The atoms its windows are named and closed with exist before it looks them up.
+            outputsHost_ = std::make_unique<Server>(kXvfb);
+            if (!outputsHost_->Up()) return;
+            Atom atoms[4];
+            char* names[] = {const_cast<char*>("WM_PROTOCOLS"),
+                             const_cast<char*>("WM_DELETE_WINDOW"),
+                             const_cast<char*>("_NET_WM_NAME"), const_cast<char*>("UTF8_STRING")};
+            XInternAtoms(outputsHost_->display_, names, 4, False, atoms);
+            XSync(outputsHost_->display_, False);
+            env.push_back("DISPLAY=" + outputsHost_->Name());
+        }
         std::string config = "xwayland disable\n";
         int width = 0, height = 0;
         for (std::size_t i = 0; i < outputs.size(); ++i) {
             const Rect& o = outputs[i];
-            config += "output HEADLESS-" + std::to_string(i + 1) + " resolution " +
+            config += std::string(onX ? "output X11-" : "output HEADLESS-") +
+                      std::to_string(i + 1) + (onX ? " mode " : " resolution ") +
                       std::to_string(o.width) + "x" + std::to_string(o.height) + " position " +
                       std::to_string(o.x) + " " + std::to_string(o.y) + "\n";
             width = std::max(width, o.x + o.width), height = std::max(height, o.y + o.height);
         }
-        process_ = std::make_unique<Child>(
-            AsNobody({"HOME=" + dir_.path, "XDG_RUNTIME_DIR=" + dir_.path, "WLR_BACKENDS=headless",
-                      "WLR_HEADLESS_OUTPUTS=" + std::to_string(outputs.size()),
-                      "WLR_RENDERER=pixman", "PATH=/usr/bin:/bin"},
-                     {"sway", "-c", dir_.Write("config", config)}));
+        process_ =
+            std::make_unique<Child>(AsNobody(env, {"sway", "-c", dir_.Write("config", config)}));
         name_ = dir_.path + "/wayland-1";
         for (Image shot; Up() && (shot.width != width || shot.height != height);)  // all placed
             if (shot = Shot(); Clock::now() >= end) name_.clear();
@@ -51,8 +69,33 @@ Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outpu
 
 void Server::Kill() {
     if (display_) XCloseDisplay(display_), display_ = nullptr;
-    if (process_ && kind_ != kSway) kill(process_->Pid(), SIGKILL);
+    if (process_ && !Sway()) kill(process_->Pid(), SIGKILL);
     process_.reset();  // by its process id
+    outputsHost_.reset();
+}
+
+void Server::Unplug(const std::string& output) const {
+    if (!outputsHost_) {
+        ADD_FAILURE() << "no output of sway's is a window";
+        return;
+    }
+    _XDisplay* x = outputsHost_->display_;
+    const Atom name = XInternAtom(x, "_NET_WM_NAME", False);
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(x, DefaultRootWindow(x), &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count; ++i) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, left = 0;
+        unsigned char* title = nullptr;
+        if (XGetWindowProperty(x, children[i], name, 0, 64, False, AnyPropertyType, &type, &format,
+                               &items, &left, &title) == Success &&
+            title && std::string(reinterpret_cast<char*>(title)) == "wlroots - " + output)
+            outputsHost_->Close(children[i]);
+        if (title) XFree(title);
+    }
+    if (children) XFree(children);
 }
 
 std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env,
@@ -62,8 +105,8 @@ std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env,
     for (const char* name :
          {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XSCREENSAVER_WINDOW"})
         all.insert(all.begin(), {"-u", name});
-    if (kind_ == kSway) all.push_back("XDG_SESSION_TYPE=wayland");
-    all.push_back((kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_);
+    if (Sway()) all.push_back("XDG_SESSION_TYPE=wayland");
+    all.push_back((Sway() ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_);
     all.insert(all.end(), env.begin(), env.end());
     line.insert(line.end(), args.begin(), args.end());
     return std::make_unique<Child>(line, all, passFdAs3);
@@ -71,13 +114,13 @@ std::unique_ptr<Child> Server::Start(const Strings& args, const Strings& env,
 
 std::string Server::Sh(const std::string& line, bool quiet, ms timeout) const {
     std::string status;
-    return Run({"sh", "-c", line}, {(kind_ == kSway ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_},
-               timeout, quiet ? &status : nullptr);
+    return Run({"sh", "-c", line}, {(Sway() ? "WAYLAND_DISPLAY=" : "DISPLAY=") + name_}, timeout,
+               quiet ? &status : nullptr);
 }
 
 Image Server::Shot(Rect a) const {
     Image image;
-    if (kind_ == kSway) {  // grim's PPM: "P6\n<width> <height>\n255\n", then RGB bytes
+    if (Sway()) {  // grim's PPM: "P6\n<width> <height>\n255\n", then RGB bytes
         const std::string at = std::to_string(a.x) + "," + std::to_string(a.y) + " " +
                                std::to_string(a.width) + "x" + std::to_string(a.height);
         const std::string ppm =

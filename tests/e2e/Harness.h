@@ -174,10 +174,11 @@ inline std::string SaverBinary() {
 
 // A server of the test's own, ended by its id with the test: Xvfb (960 x 540, black, or as the
 // options say), the X.org server on the dummy driver (outputs DUMMY0 to DUMMY15 for xrandr), or
-// headless sway as kNobody with outputs at the given places (screenshots with grim).
+// sway as kNobody with outputs at the given places (screenshots with grim): headless, or with its
+// outputs as windows on an Xvfb of its own, which can be closed as a monitor is unplugged.
 class Server {
   public:
-    enum Kind { kXvfb, kDummyXorg, kSway };
+    enum Kind { kXvfb, kDummyXorg, kSway, kSwayOnX };
     explicit Server(Kind kind = kXvfb, const Strings& options = {},
                     const std::vector<Rect>& outputs = {});
     ~Server() { Kill(); }
@@ -191,6 +192,8 @@ class Server {
     std::string Sh(const std::string& line, bool quiet = false, ms timeout = 10s) const;
     Image Shot(Rect area = {}) const;  // all of the screen when empty
     void Kill();                       // at once, as a crash would
+    // kSwayOnX only. Unplugs the output ("X11-2"): its window on the Xvfb closes.
+    void Unplug(const std::string& output) const;
 
     // X only. The visible windows `xdotool search` finds with the options and pattern, by id.
     std::vector<std::pair<unsigned long, Rect>> Windows(const std::string& search) const;
@@ -209,7 +212,10 @@ class Server {
     std::string MapsAndBells();
 
   private:
+    bool Sway() const { return kind_ == kSway || kind_ == kSwayOnX; }
+
     Kind kind_;
+    std::unique_ptr<Server> outputsHost_;  // kSwayOnX: the Xvfb its outputs are windows on
     TempDir dir_, runtime_;
     std::unique_ptr<Child> process_;
     std::string name_, noted_;
