@@ -20,6 +20,7 @@ expected="./usr/bin/digitmosaic -rwxr-xr-x
 ./usr/share/applications/screensavers/digitmosaic.desktop -rw-r--r--
 ./usr/share/doc/digitmosaic/changelog.gz -rw-r--r--
 ./usr/share/doc/digitmosaic/copyright -rw-r--r--
+./usr/share/lintian/overrides/digitmosaic -rw-r--r--
 ./usr/share/man/man6/digitmosaic.6.gz -rw-r--r--
 ./usr/share/metainfo/org.example.digitmosaic.metainfo.xml -rw-r--r--
 ./usr/share/xscreensaver/config/digitmosaic.xml -rw-r--r--"
