@@ -60,11 +60,9 @@ int RunOnToolkit(int argc, char** argv) {
     return entry(argc, argv, &services);
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+// The program once a crash is told in one line.
+[[gnu::noinline]] int Run(int argc, char** argv) {
     using namespace digitmosaic;
-    ReportCrashesInOneLine();
     OpenStandardStreams();
     // An exception nothing caught (memory that could not be had, mostly) would abort.
     std::set_terminate([] { Fail("out of memory"); });
@@ -85,4 +83,13 @@ int main(int argc, char* argv[]) {
     }
     XcbHost host(argc, argv);
     return RunProgram(host);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    // First, in a frame of its own that takes next to no stack: under a small stack limit little
+    // is left by the time the process gets here.
+    digitmosaic::ReportCrashesInOneLine();
+    return Run(argc, argv);
 }

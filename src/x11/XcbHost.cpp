@@ -14,6 +14,7 @@
 #include "x11/Connection.h"
 #include "x11/HostWindow.h"
 #include "x11/XcbCanvas.h"
+#include "x11/XcbReply.h"
 
 namespace digitmosaic {
 
@@ -84,6 +85,11 @@ void XcbHost::SetCursorPos(std::int32_t x, std::int32_t y) {
     const Monitor& primary = Primary();
     x = std::clamp(x, primary.x, primary.x + primary.width - 1);
     y = std::clamp(y, primary.y, primary.y + primary.height - 1);
+    // Where it was, for a saver that ends before anything is shown (see PumpEvents).
+    if (const auto was = TakeReply(xcb_query_pointer_reply(
+            connection_, xcb_query_pointer(connection_, screen_->root), nullptr))) {
+        pointerWas_ = {was->root_x, was->root_y};
+    }
     xcb_warp_pointer(connection_, XCB_NONE, screen_->root, 0, 0, 0, 0, static_cast<std::int16_t>(x),
                      static_cast<std::int16_t>(y));
     xcb_flush(connection_);
@@ -199,7 +205,10 @@ void XcbHost::PumpEvents() {
     if (!monitorWindows_.empty() &&
         !grabs_->Retry(monitorWindows_.front()->Id(), monitorWindows_.front()->Mapped(),
                        Clock::now())) {
-        HideWindows();
+        HideWindows();  // the desktop as it was, the pointer where it was
+        xcb_warp_pointer(connection_, XCB_NONE, screen_->root, 0, 0, 0, 0, pointerWas_.first,
+                         pointerWas_.second);
+        xcb_flush(connection_);
         Fail("another program holds the keyboard and the pointer");
     }
     if (shown_) {

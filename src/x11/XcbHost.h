@@ -6,7 +6,9 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/Beat.h"
@@ -88,7 +90,8 @@ class XcbHost final : public ProcessHost {
     bool shown_ = false;
     bool unloading_ = false;
     Beat beat_;
-    std::unique_ptr<InputGrabs> grabs_;  // for the primary monitor's window
+    std::unique_ptr<InputGrabs> grabs_;                   // for the primary monitor's window
+    std::pair<std::int16_t, std::int16_t> pointerWas_{};  // before it was parked
 };
 
 }  // namespace digitmosaic
