@@ -205,11 +205,7 @@ void XcbHost::PumpEvents() {
     if (!monitorWindows_.empty() &&
         !grabs_->Retry(monitorWindows_.front()->Id(), monitorWindows_.front()->Mapped(),
                        Clock::now())) {
-        HideWindows();  // the desktop as it was, the pointer where it was
-        xcb_warp_pointer(connection_, XCB_NONE, screen_->root, 0, 0, 0, 0, pointerWas_.first,
-                         pointerWas_.second);
-        xcb_flush(connection_);
-        Fail("another program holds the keyboard and the pointer");
+        EndWithoutInput();
     }
     if (shown_) {
         SleepWhileUnseen();
@@ -309,6 +305,15 @@ void XcbHost::HideWindows() {
         }
         xcb_flush(connection_);
     }
+}
+
+void XcbHost::EndWithoutInput() {
+    HideWindows();  // the desktop as it was, the pointer where it was
+    xcb_warp_pointer(connection_, XCB_NONE, screen_->root, 0, 0, 0, 0, pointerWas_.first,
+                     pointerWas_.second);
+    // Waited for: the server may drop what a client sent just before it went.
+    TakeReply(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    Fail("another program holds the keyboard and the pointer");
 }
 
 void XcbHost::EndProgram() {

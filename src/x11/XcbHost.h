@@ -71,6 +71,8 @@ class XcbHost final : public ProcessHost {
     void SleepWhileUnseen();
     // Unmaps the saver's own windows, at once.
     void HideWindows();
+    // Another client holds both grabs: the desktop as it was, one line and status 1.
+    [[noreturn]] void EndWithoutInput();
 
     xcb_connection_t* connection_ = nullptr;
     const xcb_screen_t* screen_ = nullptr;
