@@ -11,7 +11,7 @@
 namespace e2e {
 
 Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outputs)
-    : kind_(kind), dir_(kind == kSway ? kNobody : 0) {
+    : kind_(kind), dir_(kind == kSway ? kNobody : getuid()) {
     const auto end = Clock::now() + 10s;
     if (kind == kSway) {  // with as many headless outputs as asked for, placed as asked
         std::string config = "xwayland disable\n";
