@@ -43,6 +43,26 @@ void OnFault(int signal, siginfo_t* info, void* /*context*/) {
 }  // namespace
 
 void ReportCrashesInOneLine() {
+#ifndef DIGITMOSAIC_SANITIZED
+    // Static, as the caller's stack may have little room left.
+    static stack_t stack{};
+    stack.ss_sp = handlerStack;
+    stack.ss_size = sizeof handlerStack;
+    sigaltstack(&stack, nullptr);  // failing that, a handler on the thread's own stack
+    static rlimit limit{};
+    if (getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        stackTop = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+        const std::uintptr_t span = limit.rlim_cur + 1024 * 1024;  // the guard gap beyond it
+        stackBottom = stackTop > span ? stackTop - span : 0;
+    }
+    static struct sigaction action {};
+    action.sa_sigaction = OnFault;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER | SA_RESETHAND;
+    sigfillset(&action.sa_mask);
+    for (const int signal : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) {
+        sigaction(signal, &action, nullptr);
+    }
+#endif
     // Threads take their stack's size from the stack limit, and the libraries' threads (the
     // toolkit's) have no stack for a handler: under a small limit they would overflow where no
     // line can be written. Their stacks are mapped memory, not bound by the limit.
@@ -56,27 +76,6 @@ void ReportCrashesInOneLine() {
         }
         pthread_attr_destroy(&defaults);
     }
-#ifndef DIGITMOSAIC_SANITIZED
-    stack_t stack{};
-    stack.ss_sp = handlerStack;
-    stack.ss_size = sizeof handlerStack;
-    if (sigaltstack(&stack, nullptr) != 0) {
-        return;
-    }
-    rlimit limit{};
-    if (getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        stackTop = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-        const std::uintptr_t span = limit.rlim_cur + 1024 * 1024;  // the guard gap beyond it
-        stackBottom = stackTop > span ? stackTop - span : 0;
-    }
-    struct sigaction action {};
-    action.sa_sigaction = OnFault;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER | SA_RESETHAND;
-    sigfillset(&action.sa_mask);
-    for (const int signal : {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL}) {
-        sigaction(signal, &action, nullptr);
-    }
-#endif
 }
 
 }  // namespace digitmosaic

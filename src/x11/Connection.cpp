@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 #include "system/Environment.h"
 #include "system/Failure.h"
@@ -36,13 +37,19 @@ xcb_connection_t* ConnectToDisplay(int* screen) {
     // goes to a copy of standard error meanwhile (the watchdog may write it).
     int caught[2] = {-1, -1};
     const int errors = ErrorDescriptor();
-    const int copy = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    int copy = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     const bool catching = copy >= 0 && pipe2(caught, O_CLOEXEC | O_NONBLOCK) == 0;
+    if (!catching && copy >= 0) {
+        close(copy);  // short of descriptors: the connection needs this one more
+        copy = -1;
+    }
     if (catching) {
         SetErrorDescriptor(errors == STDERR_FILENO ? copy : errors);
         dup2(caught[1], STDERR_FILENO);
     }
+    errno = 0;
     xcb_connection_t* connection = xcb_connect(nullptr, screen);
+    const bool noDescriptor = errno == EMFILE || errno == ENFILE;  // for the socket
     std::string reason;
     if (catching) {
         dup2(copy, STDERR_FILENO);
@@ -58,7 +65,8 @@ xcb_connection_t* ConnectToDisplay(int* screen) {
         if (reason.empty()) {
             reason = error == XCB_CONN_CLOSED_MEM_INSUFFICIENT ? "out of memory"
                      : error == XCB_CONN_CLOSED_PARSE_ERR      ? "DISPLAY cannot be read"
-                                                               : "no server answers there";
+                     : noDescriptor ? "too many open files (see ulimit -n)"
+                                    : "no server answers there";
         }
         FailWithoutDisplay("could not connect to display \"" + Quoted(EnvironmentValue("DISPLAY")) +
                            "\": " + Quoted(reason, 120));

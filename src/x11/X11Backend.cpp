@@ -11,6 +11,7 @@
 #include "x11/Connection.h"
 #include "x11/HostWindow.h"
 #include "x11/XcbCanvas.h"
+#include "x11/XcbReply.h"
 
 namespace digitmosaic {
 
@@ -71,6 +72,11 @@ void X11Backend::ParkPointer(int x, int y) {
     const Monitor& primary = Primary();
     x = std::clamp(x, primary.x, primary.x + primary.width - 1);
     y = std::clamp(y, primary.y, primary.y + primary.height - 1);
+    // Where it was, for a saver that ends for want of input (see EndWithoutInput).
+    if (const auto was = TakeReply(xcb_query_pointer_reply(
+            connection_, xcb_query_pointer(connection_, screen_->root), nullptr))) {
+        pointerWas_ = {was->root_x, was->root_y};
+    }
     xcb_warp_pointer(connection_, XCB_NONE, screen_->root, 0, 0, 0, 0, static_cast<std::int16_t>(x),
                      static_cast<std::int16_t>(y));
     xcb_flush(connection_);
@@ -184,8 +190,7 @@ bool X11Backend::Wait(std::optional<Clock::time_point> deadline) {
     if (!monitorWindows_.empty() &&
         !grabs_->Retry(monitorWindows_.front()->Id(), monitorWindows_.front()->Mapped(),
                        Clock::now())) {
-        Hide();
-        Fail("another program holds the keyboard and the pointer");
+        EndWithoutInput();
     }
     // Sending may read what the server sent meanwhile into xcb's queue, where poll would not see
     // it: that is handled first, without sleeping.
@@ -238,6 +243,15 @@ void X11Backend::Handle(const xcb_generic_event_t& event) {
             return;
         }
     }
+}
+
+void X11Backend::EndWithoutInput() {
+    Hide();  // the desktop as it was, the pointer where it was
+    xcb_warp_pointer(connection_, XCB_NONE, screen_->root, 0, 0, 0, 0, pointerWas_.first,
+                     pointerWas_.second);
+    // Waited for: the server may drop what a client sent just before it went.
+    TakeReply(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    Fail("another program holds the keyboard and the pointer");
 }
 
 void X11Backend::Hide() {

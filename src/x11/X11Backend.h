@@ -5,7 +5,9 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/Backend.h"
@@ -49,6 +51,8 @@ class X11Backend final : public Backend {
     // ends the process when the connection is lost. True when there was an event.
     bool HandleEvents(bool arrived);
     void Handle(const xcb_generic_event_t& event);
+    // Another client holds both grabs: the desktop as it was, one line and status 1.
+    [[noreturn]] void EndWithoutInput();
 
     const HostWindowRequest hostWindowRequest_;
     SelectionLock lock_;
@@ -64,6 +68,7 @@ class X11Backend final : public Backend {
     std::unique_ptr<HostWindow> hostWindow_;
     std::vector<Surface*> surfaces_;     // every window above: what the picture is painted on
     std::unique_ptr<InputGrabs> grabs_;  // for the primary monitor's window
+    std::pair<std::int16_t, std::int16_t> pointerWas_{};  // before it was parked
     bool shown_ = false;
 };
 

@@ -233,7 +233,9 @@ TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
     close(full[0]);
 
     ASSERT_TRUE(x_.Grab(true, true));
+    Xdotool("mousemove 12 34");
     Refused(*x_.Start({"/s"}), "digitmosaic: another program holds the keyboard and the pointer\n");
+    EXPECT_EQ(Xdotool("getmouselocation").substr(0, 10), "x:12 y:34 ") << "the pointer left parked";
     ASSERT_TRUE(x_.Grab(true, false));
     auto clicked = x_.Start({"/s"});
     ASSERT_TRUE(Shows(x_, kScreen, 3s));

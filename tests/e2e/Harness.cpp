@@ -12,7 +12,7 @@
 namespace e2e {
 
 Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outputs)
-    : kind_(kind), dir_(Sway() ? kNobody : 0) {
+    : kind_(kind), dir_(Sway() ? kNobody : getuid()) {
     const auto end = Clock::now() + 10s;
     if (Sway()) {  // with as many outputs as asked for, placed as asked
         const bool onX = kind == kSwayOnX;

@@ -51,7 +51,7 @@ struct Image {  // 0xRRGGBB pixels, row by row; a display's narrower channels at
 
 // A private directory, owned by the user, removed with what it holds.
 struct TempDir {
-    explicit TempDir(uid_t user = 0, unsigned mode = 0700) : owner(user) {
+    explicit TempDir(uid_t user = getuid(), unsigned mode = 0700) : owner(user) {
         char name[] = "/tmp/digitmosaic-e2e-XXXXXX";
         path = mkdtemp(name) ? name : "";
         if (path.empty() || chmod(name, mode) != 0 || chown(name, user, user) != 0)
