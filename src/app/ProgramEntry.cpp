@@ -79,7 +79,6 @@ std::unique_ptr<AboutToolkit> LoadAboutToolkit(int& argc, char** argv, DisplaySe
 
 // The program once a crash is told in one line.
 [[gnu::noinline]] int Run(int argc, char** argv) {
-    using namespace digitmosaic;
     OpenStandardStreams();
     // An exception nothing caught (memory that could not be had, mostly) would abort.
     std::set_terminate([] { Fail("out of memory"); });
@@ -111,14 +110,5 @@ int main(int argc, char* argv[]) {
     // First, in a frame of its own that takes next to no stack: under a small stack limit little
     // is left by the time the process gets here.
     digitmosaic::ReportCrashesInOneLine();
-    return Run(argc, argv);
-}
-
-}  // namespace
-
-int main(int argc, char* argv[]) {
-    // First, in a frame of its own that takes next to no stack: under a small stack limit little
-    // is left by the time the process gets here.
-    ReportCrashesInOneLine();
     return Run(argc, argv);
 }
