@@ -1,12 +1,16 @@
 // The fault signals' handler, on an alternate stack reserved at load time.
 #include "system/Crash.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "system/Failure.h"
 
@@ -39,6 +43,44 @@ void OnFault(int signal, siginfo_t* info, void* /*context*/) {
                                            : "crashed (illegal instruction)";
     FailFromAnyThread(what);  // writes without blocking, then _exit(1): no core dump
 }
+
+#ifndef DIGITMOSAIC_SANITIZED
+// A thread's own stack for the handler, given back when the thread ends.
+constexpr std::size_t kThreadHandlerStack = 64 * 1024;
+struct HandlerStack {
+    HandlerStack() {
+        memory = mmap(nullptr, kThreadHandlerStack, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (memory != MAP_FAILED) {
+            stack_t stack{};
+            stack.ss_sp = memory;
+            stack.ss_size = kThreadHandlerStack;
+            sigaltstack(&stack, nullptr);
+        }
+    }
+    ~HandlerStack() {
+        if (memory != MAP_FAILED) {
+            stack_t off{};
+            off.ss_flags = SS_DISABLE;
+            sigaltstack(&off, nullptr);
+            munmap(memory, kThreadHandlerStack);
+        }
+    }
+    void* memory;
+};
+
+struct ThreadStart {
+    void* (*routine)(void*);
+    void* argument;
+};
+
+void* WithHandlerStack(void* given) {
+    const ThreadStart start = *static_cast<ThreadStart*>(given);
+    std::free(given);
+    thread_local HandlerStack stack;
+    return start.routine(start.argument);
+}
+#endif
 
 }  // namespace
 
@@ -79,3 +121,28 @@ void ReportCrashesInOneLine() {
 }
 
 }  // namespace digitmosaic
+
+#ifndef DIGITMOSAIC_SANITIZED
+// Every thread, the libraries' too (the executable exports this name, so that theirs comes here),
+// starts with a stack of its own for the handler: a thread that overflows its stack (a library
+// recursing when memory runs out, say) is still told in one line rather than killed silently.
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
+                              void* (*routine)(void*), void* argument) {
+    static const auto create =
+        reinterpret_cast<decltype(&pthread_create)>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (!create) {
+        return EAGAIN;
+    }
+    auto* start =
+        static_cast<digitmosaic::ThreadStart*>(std::malloc(sizeof(digitmosaic::ThreadStart)));
+    if (!start) {
+        return EAGAIN;
+    }
+    *start = {routine, argument};
+    const int created = create(thread, attributes, digitmosaic::WithHandlerStack, start);
+    if (created != 0) {
+        std::free(start);
+    }
+    return created;
+}
+#endif
