@@ -68,7 +68,15 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
             // Covered in part or wholly, or unmapped, then shown again, it shows its picture again
             // at once. Wholly covered or unmapped, it sleeps until an event comes: not a wake in
             // two seconds.
-            EXPECT_LT(x_.LostUnderPopup({380, 170, 200, 200}), 400) << "not redrawn after a popup";
+            EXPECT_LT(x_.LostUnderPopup({380, 170, 200, 200},
+                                        [&] {
+                                            const Image before = x_.Shot();
+                                            std::this_thread::sleep_for(300ms);
+                                            EXPECT_NE(x_.Shot().pixels, before.pixels)
+                                                << "frozen under a popup over part of it";
+                                        }),
+                      400)
+                << "not redrawn after a popup";
             EXPECT_LT(x_.LostUnderPopup(
                           kScreen, [&] { EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken"; }),
                       400);
