@@ -1,9 +1,10 @@
-// The command line as the program sees it, once the host has taken the arguments that screen-saver
-// hosts append after "/s": a window to paint in (XScreenSaver's settings preview passes
-// "--window-id ID") and the classic hacks' "-root". No toolkit type.
+// The command line as the program sees it, once the arguments that screen-saver hosts append after
+// "/s" are taken: a window to paint in (XScreenSaver's settings preview passes "--window-id ID",
+// others XSCREENSAVER_WINDOW) and the classic hacks' "-root". No toolkit type.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,5 +41,26 @@ inline HostArguments ParseHostArguments(const std::vector<std::string>& args) {
     }
     return taken;
 }
+
+// The host's window: named by "--window-id" after "/s" or, failing that, by XSCREENSAVER_WINDOW,
+// in decimal or in hexadecimal with "0x"; with "-root" and no window named, the root window.
+struct HostWindowRequest {
+    std::string source;               // "--window-id" or "XSCREENSAVER_WINDOW", for messages
+    std::string text;                 // the id as given, for messages
+    std::optional<std::uint32_t> id;  // a valid window id, when given
+    bool root = false;
+
+    bool Given() const { return !source.empty(); }
+    // In a window that is not the saver's: no pointer move, no input.
+    bool Embedded() const { return Given() || root; }
+};
+
+HostWindowRequest HostWindowFrom(const HostArguments& arguments);
+std::optional<std::uint32_t> ParseWindowId(const std::string& text);
+
+// Names the place the saver runs in on its display, for the instance lock: the host's window or
+// the root if there is one, else empty. The display itself is not named: the lock lives on it, so
+// that ":1", "unix:1", "localhost:1" and ":1.0" are one server, one lock.
+std::string InstanceScope(const HostWindowRequest& hostWindow);
 
 }  // namespace digitmosaic

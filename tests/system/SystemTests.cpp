@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/HostArguments.h"
 #include "system/Environment.h"
 #include "system/Failure.h"
 #include "system/RuntimeDirectoryLock.h"
