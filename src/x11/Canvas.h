@@ -1,7 +1,7 @@
 // What keeps a window's picture and puts it on screen: the boxes of each present filled in, and
 // the strips that changed (or that the server lost) shown again. Two kinds: the picture in memory
-// shared with the X server (ShmCanvas), or in a pixmap on the server (XcbCanvas) where the server
-// cannot share this process's memory.
+// shared with the X server (SharedMemoryCanvas), or in a pixmap on the server (PixmapCanvas) where
+// the server cannot share this process's memory.
 #pragma once
 
 #include <vector>

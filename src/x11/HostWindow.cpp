@@ -7,7 +7,7 @@
 #include <string>
 
 #include "system/Failure.h"
-#include "x11/XcbCanvas.h"
+#include "x11/Visuals.h"
 #include "x11/XcbReply.h"
 
 namespace digitmosaic {
@@ -66,7 +66,7 @@ std::unique_ptr<HostWindow> HostWindow::Open(BackendEvents& events, xcb_connecti
         Refuse(source, id, "names no window");
     }
     const xcb_visualtype_t* visual =
-        XcbCanvas::TrueColorVisual(connection, attributes->visual, geometry->depth);
+        TrueColorVisual(connection, attributes->visual, geometry->depth);
     if (attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT || !visual) {
         Refuse(source, id, "is not a colour window");
     }

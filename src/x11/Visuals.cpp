@@ -30,4 +30,30 @@ bool PixelsAsFilled(const ChannelMasks& masks, bool leastSignificantByteFirst, i
            bitsPerPixel == 32;
 }
 
+namespace {
+
+const xcb_visualtype_t* FindVisual(xcb_connection_t* connection, xcb_visualid_t visual) {
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    for (auto screen = xcb_setup_roots_iterator(setup); screen.rem; xcb_screen_next(&screen)) {
+        for (auto d = xcb_screen_allowed_depths_iterator(screen.data); d.rem; xcb_depth_next(&d)) {
+            for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
+                if (v.data->visual_id == visual) {
+                    return v.data;
+                }
+            }
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const xcb_visualtype_t* TrueColorVisual(xcb_connection_t* connection, xcb_visualid_t visual,
+                                        std::uint8_t depth) {
+    const xcb_visualtype_t* type = FindVisual(connection, visual);
+    const bool usable = type && type->_class == XCB_VISUAL_CLASS_TRUE_COLOR && depth >= 15 &&
+                        type->red_mask && type->green_mask && type->blue_mask;
+    return usable ? type : nullptr;
+}
+
 }  // namespace digitmosaic

@@ -2,6 +2,8 @@
 // PendingBoxes fills go in the server's pixels, and whether they are those pixels already.
 #pragma once
 
+#include <xcb/xcb.h>
+
 #include <cstdint>
 
 #include "core/PendingBoxes.h"
@@ -31,5 +33,10 @@ class ChannelShifts {
 // Whether pixels of these masks and bits per pixel, in the server's image byte order, hold a pixel
 // as the 32 bits that PendingBoxes fills (0x..RRGGBB) in this machine's byte order.
 bool PixelsAsFilled(const ChannelMasks& masks, bool leastSignificantByteFirst, int bitsPerPixel);
+
+// The visual's description when a window of it and of this depth can be painted (true colour, 15
+// bits or more), else null.
+const xcb_visualtype_t* TrueColorVisual(xcb_connection_t* connection, xcb_visualid_t visual,
+                                        std::uint8_t depth);
 
 }  // namespace digitmosaic

@@ -10,7 +10,7 @@
 #include "system/Failure.h"
 #include "x11/Connection.h"
 #include "x11/HostWindow.h"
-#include "x11/XcbCanvas.h"
+#include "x11/Visuals.h"
 #include "x11/XcbReply.h"
 
 namespace digitmosaic {
@@ -98,7 +98,7 @@ void X11Backend::OpenSurfaces(BackendEvents& events) {
         ListSurfaces();
         return;
     }
-    visual_ = XcbCanvas::TrueColorVisual(connection_, screen_->root_visual, screen_->root_depth);
+    visual_ = TrueColorVisual(connection_, screen_->root_visual, screen_->root_depth);
     if (!visual_) {
         Fail("the display cannot show colours (it has no true-colour visual of 15 bits or more)");
     }

@@ -1,8 +1,8 @@
 // An X window as a surface: fitting, presenting, and the server's news of the window.
 #include "x11/XcbSurface.h"
 
-#include "x11/ShmCanvas.h"
-#include "x11/XcbCanvas.h"
+#include "x11/PixmapCanvas.h"
+#include "x11/SharedMemoryCanvas.h"
 
 namespace digitmosaic {
 
@@ -13,10 +13,10 @@ XcbSurface::XcbSurface(BackendEvents& events, xcb_connection_t* connection, xcb_
       id_(id),
       depth_(depth),
       visual_(visual),
-      canvas_(ShmCanvas::Create(connection, id, depth, visual)),
+      canvas_(SharedMemoryCanvas::Create(connection, id, depth, visual)),
       dotsPerInch_(dotsPerInch) {
     if (!canvas_) {
-        canvas_ = std::make_unique<XcbCanvas>(connection, id, depth, visual);
+        canvas_ = std::make_unique<PixmapCanvas>(connection, id, depth, visual);
     }
 }
 
@@ -27,7 +27,7 @@ void XcbSurface::Fit(int width, int height) {
     pending_.Clear();
     if (!canvas_->Resize(width, height)) {
         // The server shares no picture this large: it is kept on the server from now on.
-        canvas_ = std::make_unique<XcbCanvas>(connection_, id_, depth_, visual_);
+        canvas_ = std::make_unique<PixmapCanvas>(connection_, id_, depth_, visual_);
         canvas_->Resize(width, height);
     }
     pending_.Grid().Resize(width, height, dotsPerInch_, dotsPerInch_);

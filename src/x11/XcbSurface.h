@@ -17,8 +17,8 @@ namespace digitmosaic {
 
 class XcbSurface : public Surface {
   public:
-    // For a window of the given depth, of a visual that XcbCanvas::TrueColorVisual accepted, whose
-    // structure, exposures and visibility the connection watches.
+    // For a window of the given depth, of a visual that PixmapCanvas::TrueColorVisual accepted,
+    // whose structure, exposures and visibility the connection watches.
     XcbSurface(BackendEvents& events, xcb_connection_t* connection, xcb_window_t id,
                std::uint8_t depth, const xcb_visualtype_t& visual, double dotsPerInch);
     ~XcbSurface() override;

@@ -15,18 +15,14 @@
 
 namespace digitmosaic {
 
-class XcbCanvas final : public Canvas {
+class PixmapCanvas final : public Canvas {
   public:
     // For a window of the given depth and of a visual that TrueColorVisual accepted.
-    XcbCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth,
-              const xcb_visualtype_t& visual);
-    ~XcbCanvas() override;
-    XcbCanvas(const XcbCanvas&) = delete;
-    XcbCanvas& operator=(const XcbCanvas&) = delete;
-
-    // The visual's description when a window of it and of this depth can be painted, else null.
-    static const xcb_visualtype_t* TrueColorVisual(xcb_connection_t* connection,
-                                                   xcb_visualid_t visual, std::uint8_t depth);
+    PixmapCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth,
+                 const xcb_visualtype_t& visual);
+    ~PixmapCanvas() override;
+    PixmapCanvas(const PixmapCanvas&) = delete;
+    PixmapCanvas& operator=(const PixmapCanvas&) = delete;
 
     // Sizes the pixmap, keeping the earlier pictures where they were and black elsewhere.
     bool Resize(int width, int height) override;

@@ -1,5 +1,5 @@
 // Painting in shared memory: the segments, the pixels and the strips put in the window.
-#include "x11/ShmCanvas.h"
+#include "x11/SharedMemoryCanvas.h"
 
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -40,7 +40,8 @@ bool LocalSocket(xcb_connection_t* connection) {
 
 }  // namespace
 
-ShmCanvas::Segment ShmCanvas::Attach(xcb_connection_t* connection, std::size_t bytes) {
+SharedMemoryCanvas::Segment SharedMemoryCanvas::Attach(xcb_connection_t* connection,
+                                                       std::size_t bytes) {
     const int fd = memfd_create("digitmosaic-picture", MFD_CLOEXEC);
     if (fd < 0) {
         return {};
@@ -65,7 +66,7 @@ ShmCanvas::Segment ShmCanvas::Attach(xcb_connection_t* connection, std::size_t b
     return segment;
 }
 
-void ShmCanvas::Detach(xcb_connection_t* connection, Segment& segment) {
+void SharedMemoryCanvas::Detach(xcb_connection_t* connection, Segment& segment) {
     if (segment) {
         xcb_shm_detach(connection, segment.id);
         munmap(segment.address, segment.bytes);
@@ -73,8 +74,10 @@ void ShmCanvas::Detach(xcb_connection_t* connection, Segment& segment) {
     }
 }
 
-std::unique_ptr<ShmCanvas> ShmCanvas::Create(xcb_connection_t* connection, xcb_window_t window,
-                                             std::uint8_t depth, const xcb_visualtype_t& visual) {
+std::unique_ptr<SharedMemoryCanvas> SharedMemoryCanvas::Create(xcb_connection_t* connection,
+                                                               xcb_window_t window,
+                                                               std::uint8_t depth,
+                                                               const xcb_visualtype_t& visual) {
     const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_shm_id);
     if (!extension || !extension->present || !LocalSocket(connection) ||
         !WindowPixelsAsFilled(connection, depth, visual)) {
@@ -85,10 +88,11 @@ std::unique_ptr<ShmCanvas> ShmCanvas::Create(xcb_connection_t* connection, xcb_w
     if (!version || (version->major_version == 1 && version->minor_version < 2)) {
         return nullptr;
     }
-    return std::unique_ptr<ShmCanvas>(new ShmCanvas(connection, window, depth));
+    return std::unique_ptr<SharedMemoryCanvas>(new SharedMemoryCanvas(connection, window, depth));
 }
 
-ShmCanvas::ShmCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth)
+SharedMemoryCanvas::SharedMemoryCanvas(xcb_connection_t* connection, xcb_window_t window,
+                                       std::uint8_t depth)
     : connection_(connection), window_(window), depth_(depth) {
     gc_ = xcb_generate_id(connection);
     // No GraphicsExpose or NoExpose events for the puts: the picture is always whole.
@@ -96,12 +100,12 @@ ShmCanvas::ShmCanvas(xcb_connection_t* connection, xcb_window_t window, std::uin
     xcb_create_gc(connection, gc_, window, XCB_GC_GRAPHICS_EXPOSURES, values);
 }
 
-ShmCanvas::~ShmCanvas() {
+SharedMemoryCanvas::~SharedMemoryCanvas() {
     Detach(connection_, segment_);
     xcb_free_gc(connection_, gc_);
 }
 
-bool ShmCanvas::Resize(int width, int height) {
+bool SharedMemoryCanvas::Resize(int width, int height) {
     if (width == width_ && height == height_) {
         return true;
     }
@@ -129,13 +133,13 @@ bool ShmCanvas::Resize(int width, int height) {
     return true;
 }
 
-void ShmCanvas::Fill(const PendingBoxes& boxes) {
+void SharedMemoryCanvas::Fill(const PendingBoxes& boxes) {
     if (segment_) {
         boxes.FillInto(Pixels(), width_, width_, height_);
     }
 }
 
-void ShmCanvas::Show(const std::vector<Strip>& strips) {
+void SharedMemoryCanvas::Show(const std::vector<Strip>& strips) {
     if (!segment_) {
         return;
     }

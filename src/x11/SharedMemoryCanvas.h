@@ -15,16 +15,17 @@
 
 namespace digitmosaic {
 
-class ShmCanvas final : public Canvas {
+class SharedMemoryCanvas final : public Canvas {
   public:
     // Null where the server cannot be handed this process's memory (the connection is not a local
     // socket, or the server has no MIT-SHM 1.2), or where the window's pixels are not 32-bit
     // 0xRRGGBB in this machine's order.
-    static std::unique_ptr<ShmCanvas> Create(xcb_connection_t* connection, xcb_window_t window,
-                                             std::uint8_t depth, const xcb_visualtype_t& visual);
-    ~ShmCanvas() override;
-    ShmCanvas(const ShmCanvas&) = delete;
-    ShmCanvas& operator=(const ShmCanvas&) = delete;
+    static std::unique_ptr<SharedMemoryCanvas> Create(xcb_connection_t* connection,
+                                                      xcb_window_t window, std::uint8_t depth,
+                                                      const xcb_visualtype_t& visual);
+    ~SharedMemoryCanvas() override;
+    SharedMemoryCanvas(const SharedMemoryCanvas&) = delete;
+    SharedMemoryCanvas& operator=(const SharedMemoryCanvas&) = delete;
 
     bool Resize(int width, int height) override;
     void Fill(const PendingBoxes& boxes) override;
@@ -42,7 +43,7 @@ class ShmCanvas final : public Canvas {
     static Segment Attach(xcb_connection_t* connection, std::size_t bytes);
     static void Detach(xcb_connection_t* connection, Segment& segment);
 
-    ShmCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth);
+    SharedMemoryCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth);
     Pixel* Pixels() const { return static_cast<Pixel*>(segment_.address); }
 
     xcb_connection_t* connection_;

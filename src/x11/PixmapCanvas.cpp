@@ -1,38 +1,14 @@
 // Painting through the X server: a pixmap, rectangles filled by colour, strips copied.
-#include "x11/XcbCanvas.h"
+#include "x11/PixmapCanvas.h"
 
 #include <algorithm>
 
+#include "x11/Visuals.h"
+
 namespace digitmosaic {
 
-namespace {
-
-const xcb_visualtype_t* FindVisual(xcb_connection_t* connection, xcb_visualid_t visual) {
-    const xcb_setup_t* setup = xcb_get_setup(connection);
-    for (auto screen = xcb_setup_roots_iterator(setup); screen.rem; xcb_screen_next(&screen)) {
-        for (auto d = xcb_screen_allowed_depths_iterator(screen.data); d.rem; xcb_depth_next(&d)) {
-            for (auto v = xcb_depth_visuals_iterator(d.data); v.rem; xcb_visualtype_next(&v)) {
-                if (v.data->visual_id == visual) {
-                    return v.data;
-                }
-            }
-        }
-    }
-    return nullptr;
-}
-
-}  // namespace
-
-const xcb_visualtype_t* XcbCanvas::TrueColorVisual(xcb_connection_t* connection,
-                                                   xcb_visualid_t visual, std::uint8_t depth) {
-    const xcb_visualtype_t* type = FindVisual(connection, visual);
-    const bool usable = type && type->_class == XCB_VISUAL_CLASS_TRUE_COLOR && depth >= 15 &&
-                        type->red_mask && type->green_mask && type->blue_mask;
-    return usable ? type : nullptr;
-}
-
-XcbCanvas::XcbCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth,
-                     const xcb_visualtype_t& visual)
+PixmapCanvas::PixmapCanvas(xcb_connection_t* connection, xcb_window_t window, std::uint8_t depth,
+                           const xcb_visualtype_t& visual)
     : connection_(connection),
       window_(window),
       depth_(depth),
@@ -43,21 +19,21 @@ XcbCanvas::XcbCanvas(xcb_connection_t* connection, xcb_window_t window, std::uin
     xcb_create_gc(connection, gc_, window, XCB_GC_FOREGROUND | XCB_GC_GRAPHICS_EXPOSURES, values);
 }
 
-XcbCanvas::~XcbCanvas() {
+PixmapCanvas::~PixmapCanvas() {
     if (pixmap_ != 0) {
         xcb_free_pixmap(connection_, pixmap_);
     }
     xcb_free_gc(connection_, gc_);
 }
 
-void XcbCanvas::FillRectangles(std::uint32_t pixel,
-                               const std::vector<xcb_rectangle_t>& rectangles) {
+void PixmapCanvas::FillRectangles(std::uint32_t pixel,
+                                  const std::vector<xcb_rectangle_t>& rectangles) {
     xcb_change_gc(connection_, gc_, XCB_GC_FOREGROUND, &pixel);
     xcb_poly_fill_rectangle(connection_, pixmap_, gc_,
                             static_cast<std::uint32_t>(rectangles.size()), rectangles.data());
 }
 
-bool XcbCanvas::Resize(int width, int height) {
+bool PixmapCanvas::Resize(int width, int height) {
     if (width == width_ && height == height_) {
         return true;
     }
@@ -79,7 +55,7 @@ bool XcbCanvas::Resize(int width, int height) {
     return true;
 }
 
-void XcbCanvas::Fill(const PendingBoxes& boxes) {
+void PixmapCanvas::Fill(const PendingBoxes& boxes) {
     if (pixmap_ == 0) {
         return;
     }
@@ -110,14 +86,14 @@ void XcbCanvas::Fill(const PendingBoxes& boxes) {
     SendBatches();
 }
 
-void XcbCanvas::SendBatches() {
+void PixmapCanvas::SendBatches() {
     for (std::size_t batch = 0; batch < used_; ++batch) {
         FillRectangles(shifts_.ServerPixelOf(batches_[batch].pixel), batches_[batch].rectangles);
     }
     used_ = 0;
 }
 
-void XcbCanvas::Show(const std::vector<Strip>& strips) {
+void PixmapCanvas::Show(const std::vector<Strip>& strips) {
     if (pixmap_ == 0) {
         return;
     }
