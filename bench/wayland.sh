@@ -153,10 +153,19 @@ if $floor; then
             if (ratio > 0) text = text sprintf(" ×%.2f", m / ratio)
             return text
         }
-        { for (i = 1; i <= NF; ++i) row[NR, i] = $i + 0 }
+        # Columns 9 to 12: the saver'"'"'s over the floor'"'"'s within each run, where both bore
+        # the same load.
+        {
+            for (i = 1; i <= NF; ++i) row[NR, i] = $i + 0
+            for (i = 1; i <= 4; ++i) row[NR, 8 + i] = row[NR, i + 4] > 0 ? row[NR, i] / row[NR, i + 4] : 0
+        }
+        function ratio(column,   m) {
+            m = median(column)
+            return sprintf("×%.2f (%.2f–%.2f)", m, low, high)
+        }
         END {
-            printf "One 1920 x 1080 output (headless sway 1.7, pixman), medians of %d runs of %d s" \
-                " (min–max); ratio to the floor'"'"'s median:\n\n", NR, seconds
+            printf "One 1920 x 1080 output (headless %s, pixman), medians of %d runs of %d s" \
+                " (min–max); ratio to the floor'"'"'s median:\n\n", version, NR, seconds
             print "| program | client CPU | sway CPU | total CPU | resident memory |"
             print "| --- | --- | --- | --- | --- |"
             printf "| the floor: bare libwayland-client, same rows, one per frame | %s | %s | %s | %s |\n",
@@ -164,7 +173,9 @@ if $floor; then
             printf "| Digit Mosaic | %s | %s | %s | %s |\n",
                 cell(1, " %", 2, median(5)), cell(2, " %", 2, median(6)),
                 cell(3, " %", 2, median(7)), cell(4, " MB", 1, median(8))
-        }' seconds="$seconds" "$work/runs"
+            printf "\nThe saver'"'"'s over the floor'"'"'s within each run, median (min–max): client %s," \
+                " sway %s, total %s, memory %s.\n", ratio(9), ratio(10), ratio(11), ratio(12)
+        }' seconds="$seconds" version="$(sway --version | cut -d' ' -f1,3)" "$work/runs"
     echo
     echo "Load average after: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores."
     exit 0
