@@ -122,7 +122,7 @@ void SaverCore::ShowWindow(SaverWindowEvents& /*window*/) {
 void SaverCore::PumpEvents() {
     WatchdogBeat();
     Backend& backend = Connected();
-    backend.Wait(now_());  // what has come already, without sleeping
+    // What came while the row was painted is handled in the wait below, before the pump returns.
     if (shown_) {
         SleepWhileUnseen();
     }
