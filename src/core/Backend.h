@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -47,6 +48,10 @@ class Backend {
     virtual const std::vector<Surface*>& Surfaces() const = 0;
     // One refresh of the primary monitor.
     virtual Clock::duration Refresh() const = 0;
+    // How many times a server that paces its clients (a compositor's frame callbacks) has asked for
+    // the next picture: a pump returns as soon as it asks, before the refresh's deadline. Never
+    // changes where the server does not pace its clients.
+    virtual std::uint64_t FramesAsked() const { return 0; }
 
     // Sends what is queued, handles what has already arrived and, when nothing had, sleeps until
     // something arrives or the deadline passes (no deadline: until something arrives), handling

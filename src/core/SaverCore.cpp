@@ -133,10 +133,12 @@ void SaverCore::PumpEvents() {
 }
 
 void SaverCore::WaitUntil(Clock::time_point deadline) {
-    // A pump that is late still takes what has come, without waiting.
+    // A pump that is late still takes what has come, without waiting. One that the server asks
+    // for the next picture returns then, on the server's pace rather than its own.
+    const std::uint64_t framesAsked = backend_->FramesAsked();
     do {
         backend_->Wait(deadline);
-    } while (now_() < deadline);
+    } while (now_() < deadline && backend_->FramesAsked() == framesAsked);
 }
 
 bool SaverCore::Seen() const {

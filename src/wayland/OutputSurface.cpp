@@ -92,6 +92,7 @@ const wl_callback_listener OutputSurface::frameListener_ = {
         [](void* data, wl_callback* callback, std::uint32_t) {
             wl_callback_destroy(callback);
             Of(data).frame_ = nullptr;
+            ++Of(data).framesDone_;
         },
 };
 

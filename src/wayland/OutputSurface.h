@@ -8,6 +8,7 @@
 #include <wayland-client.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "core/BackendEvents.h"
@@ -47,6 +48,8 @@ class OutputSurface final : public Surface {
     // Configured, and the compositor has shown the last present (the frame callback came):
     // none comes while the surface cannot be seen.
     bool Visible() const override;
+    // How many frame callbacks the compositor has sent.
+    std::uint64_t FramesDone() const { return framesDone_; }
 
     const Output& On() const { return output_; }
     wl_surface* Id() const { return surface_; }
@@ -77,7 +80,8 @@ class OutputSurface final : public Surface {
     wl_surface* surface_ = nullptr;
     xdg_surface* shellSurface_ = nullptr;
     xdg_toplevel* toplevel_ = nullptr;
-    wl_callback* frame_ = nullptr;        // outstanding
+    wl_callback* frame_ = nullptr;  // outstanding
+    std::uint64_t framesDone_ = 0;
     std::unique_ptr<Buffer> buffers_[2];  // the second made only when needed
     Buffer* shown_ = nullptr;             // the one committed last
     Buffer* drawn_ = nullptr;             // the one being drawn into, not committed yet

@@ -178,6 +178,14 @@ Backend::Clock::duration WaylandBackend::Refresh() const {
     return std::chrono::microseconds(16'667);  // 60 Hz where the output does not say
 }
 
+std::uint64_t WaylandBackend::FramesAsked() const {
+    std::uint64_t frames = 0;
+    for (const auto& surface : outputSurfaces_) {
+        frames += surface->FramesDone();
+    }
+    return frames;
+}
+
 void WaylandBackend::OpenSurfaces(BackendEvents& events) {
     events_ = &events;
     for (const auto& seat : seats_) {

@@ -36,6 +36,7 @@ class WaylandBackend final : public Backend {
     void Show() override;
     const std::vector<Surface*>& Surfaces() const override { return surfaces_; }
     Clock::duration Refresh() const override;
+    std::uint64_t FramesAsked() const override;
 
     bool Wait(std::optional<Clock::time_point> deadline) override;
     int EventDescriptor() const override { return wl_display_get_fd(display_.get()); }

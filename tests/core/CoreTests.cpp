@@ -157,8 +157,14 @@ struct FakeBackend final : Backend {
     void Show() override {}
     const std::vector<Surface*>& Surfaces() const override { return surfaces; }
     Clock::duration Refresh() const override { return 10ms; }
+    std::uint64_t FramesAsked() const override { return frames; }
     bool Wait(std::optional<Clock::time_point> deadline) override {
         waits.push_back(deadline ? (*deadline - fakeNow) / 1ms : -1);
+        if (deadline && frameIn > 0ms && fakeNow + frameIn < *deadline) {
+            fakeNow += frameIn;  // the server asks for the next picture first
+            ++frames;
+            return true;
+        }
         if (deadline) {
             fakeNow = std::max(fakeNow, *deadline);
             return false;
@@ -181,6 +187,8 @@ struct FakeBackend final : Backend {
     BackendEvents* events = nullptr;
     std::vector<long> waits;  // in milliseconds from the clock; -1 for none
     std::vector<std::function<void()>> arrivals;
+    Clock::duration frameIn{};  // after which a wait sees the server ask for a frame
+    std::uint64_t frames = 0;
 };
 
 // The saver window's handlers as a log.
@@ -249,15 +257,20 @@ TEST(SaverCore, PaintsWhileAnySurfaceIsSeenAndSleepsWithoutDeadlineOnlyWhileNone
 }
 
 // Pumps come one a refresh, counted from the beat; one late by a little keeps it, one a whole
-// refresh behind (or after a sleep) starts it afresh.
-TEST(SaverCore, PumpsKeepTheBeatOfTheRefresh) {
+// refresh behind (or after a sleep) starts it afresh. A server that asks for each picture (frame
+// callbacks) paces them instead, the beat then only a bound.
+TEST(SaverCore, PumpsKeepTheBeatOfTheRefreshOrTheServersPace) {
     CoreFixture f({true});
     f.core->PumpEvents();  // 0 -> 10
     fakeNow += 4ms;        // painting took 4 ms
     f.core->PumpEvents();  // 14 -> 20
     fakeNow += 25ms;       // a whole refresh behind
     f.core->PumpEvents();  // 45 -> 55
-    EXPECT_EQ(f.backend->waits, (std::vector<long>{10, 6, 10}));
+    const Clock::time_point before = fakeNow;
+    f.backend->frameIn = 3ms;
+    f.core->PumpEvents();  // 55 -> asked at 58
+    EXPECT_EQ(f.backend->waits, (std::vector<long>{10, 6, 10, 10}));
+    EXPECT_EQ(fakeNow - before, 3ms);
 }
 
 // Input reaches the handlers in their units: positions in the picture's logical units, the
