@@ -144,7 +144,7 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
     // An authority file that never ends, and a cookie the server refuses: one line, at once, the
     // second naming the server's reason. The cookies are wildcard entries: any host, any display.
     const auto cookie = [](char fill) {
-        return std::string("\xff\xff\0\0\0\0\0\x12MIT-MAGIC-COOKIE-1\0\x10", 30) +
+        return std::string("\xff\xff\0\0\0\0\0\x12MIT-MAGIC-COOKIE-1\0\x10", 28) +
                std::string(16, fill);
     };
     TempDir cookies;
