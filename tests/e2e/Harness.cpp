@@ -55,18 +55,13 @@ Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outpu
     }
     // The X.org server itself, not Debian's wrapper, which lets only a console's user start it: it
     // needs no root on the dummy driver. Its configuration is the tests' alone (no folder of
-    // snippets), and no VT is taken on a seat of its own.
+    // snippets).
+    const char* xorg = "/usr/lib/xorg/Xorg";
     Strings command = kind == kXvfb ? Strings{"Xvfb", "-screen", "0", "960x540x24", "-dpi", "96"}
-                                    : Strings{"/usr/lib/xorg/Xorg",
-                                              "-config",
-                                              DIGITMOSAIC_XORG_CONF,
-                                              "-configdir",
-                                              dir_.path,
-                                              "-noreset",
-                                              "-logfile",
-                                              dir_.path + "/xorg.log",
-                                              "-seat",
-                                              "seat-e2e"};
+                                    : Strings{xorg,       "-config",  DIGITMOSAIC_XORG_CONF,
+                                              "-noreset", "-logfile", dir_.path + "/xorg.log",
+                                              "-seat",    "seat-e2e"};  // no VT taken on this seat
+    if (kind == kDummyXorg) command.insert(command.end(), {"-configdir", dir_.path});
     command.insert(command.end(), {"-br", "-nolisten", "tcp", "-displayfd", "1"});
     command.insert(command.end(), options.begin(), options.end());
     process_ = std::make_unique<Child>(command);

@@ -187,18 +187,12 @@ inline Strings AsAnotherUser(const Strings& env, const Strings& command) {
 // user is itself again (see UserNamespaces).
 inline Strings OverUsr(const std::string& tree, const Strings& env, const Strings& command) {
     const bool root = geteuid() == 0;
-    Strings line{"unshare",
-                 "--mount",
-                 "--propagation",
-                 "private",
-                 "sh",
-                 "-c",
-                 "mount -t overlay overlay -o lowerdir=\"$0/usr:/usr\" /usr && exec " +
-                     std::string(root ? ""
+    const std::string asItself = root ? ""
                                       : "unshare --map-user=" + std::to_string(geteuid()) +
-                                            " --map-group=" + std::to_string(getegid())) +
-                     " \"$@\"",
-                 tree};
+                                            " --map-group=" + std::to_string(getegid()),
+                      mount = "mount -t overlay overlay -o lowerdir=\"$0/usr:/usr\" /usr && exec " +
+                              asItself + " \"$@\"";
+    Strings line{"unshare", "--mount", "--propagation", "private", "sh", "-c", mount, tree};
     if (!root) line.insert(line.begin() + 1, {"--user", "--map-root-user"});
     for (const std::string& word : AsHostUser(env, command)) line.push_back(word);
     return line;
