@@ -505,6 +505,7 @@ TEST(InMateScreensaver, ActivationRunsTheInstalledSaverFullScreenAndDeactivation
     };
     std::shared_ptr<void> ending(nullptr, [&](void*) {  // its savers, then it; the session follows
         if (pid > 0) children("kill " + std::to_string(pid) + " ");
+        mate.Wait(5s);  // the session ends its bus: a signal to the session would leave it running
     });
     for (const auto end = Clock::now() + 10s;
          !(std::ifstream(home.path + "/bus") >> pid >> bus) || !command("--query");)
