@@ -27,12 +27,13 @@ namespace digitmosaic {
 
 namespace {
 
-// Reserved with the program, so that a crash for want of memory still has a stack.
-alignas(16) char handlerStack[64 * 1024];
+// Reserved with the program, so that a crash for want of memory still has a stack. Unused under the
+// sanitizers, which handle the fault signals themselves.
+[[maybe_unused]] alignas(16) char handlerStack[64 * 1024];
 // The main thread's stack: from near its top down to its limit (and the guard below it).
 std::uintptr_t stackTop = 0, stackBottom = 0;
 
-void OnFault(int signal, siginfo_t* info, void* /*context*/) {
+[[maybe_unused]] void OnFault(int signal, siginfo_t* info, void* /*context*/) {
     const auto at = reinterpret_cast<std::uintptr_t>(info ? info->si_addr : nullptr);
     const bool outOfStack = signal == SIGSEGV && at < stackTop && at >= stackBottom;
     const char* what = outOfStack          ? "ran out of stack (see ulimit -s)"

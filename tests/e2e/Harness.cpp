@@ -12,7 +12,7 @@
 namespace e2e {
 
 Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outputs)
-    : kind_(kind), dir_(Sway() ? kNobody : getuid()) {
+    : kind_(kind), dir_(Sway() ? kHostUser : geteuid()) {
     const auto end = Clock::now() + 10s;
     if (Sway()) {  // with as many outputs as asked for, placed as asked
         const bool onX = kind == kSwayOnX;
@@ -46,17 +46,22 @@ Server::Server(Kind kind, const Strings& options, const std::vector<Rect>& outpu
             width = std::max(width, o.x + o.width), height = std::max(height, o.y + o.height);
         }
         process_ =
-            std::make_unique<Child>(AsNobody(env, {"sway", "-c", dir_.Write("config", config)}));
+            std::make_unique<Child>(AsHostUser(env, {"sway", "-c", dir_.Write("config", config)}));
         name_ = dir_.path + "/wayland-1";
         for (Image shot; Up() && (shot.width != width || shot.height != height);)  // all placed
             if (shot = Shot(); Clock::now() >= end) name_.clear();
         if (!Up()) ADD_FAILURE() << "sway did not come up: " << process_->Errors();
         return;
     }
+    // The X.org server itself, not Debian's wrapper, which lets only a console's user start it: it
+    // needs no root on the dummy driver. Its configuration is the tests' alone (no folder of
+    // snippets).
+    const char* xorg = "/usr/lib/xorg/Xorg";
     Strings command = kind == kXvfb ? Strings{"Xvfb", "-screen", "0", "960x540x24", "-dpi", "96"}
-                                    : Strings{"Xorg",     "-config",  DIGITMOSAIC_XORG_CONF,
+                                    : Strings{xorg,       "-config",  DIGITMOSAIC_XORG_CONF,
                                               "-noreset", "-logfile", dir_.path + "/xorg.log",
                                               "-seat",    "seat-e2e"};  // no VT taken on this seat
+    if (kind == kDummyXorg) command.insert(command.end(), {"-configdir", dir_.path});
     command.insert(command.end(), {"-br", "-nolisten", "tcp", "-displayfd", "1"});
     command.insert(command.end(), options.begin(), options.end());
     process_ = std::make_unique<Child>(command);

@@ -32,7 +32,9 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using ms = std::chrono::milliseconds;
 using Strings = std::vector<std::string>;
-constexpr uid_t kNobody = 65534;  // the user that hosts refusing root run as
+// The user the hosts run as: nobody when the tests run as root, which XScreenSaver, MATE's screen
+// saver and sway refuse; else the tests' own user.
+inline const uid_t kHostUser = geteuid() == 0 ? 65534 : geteuid();
 
 struct Rect {
     int x = 0, y = 0, width = 0, height = 0;
@@ -49,12 +51,14 @@ struct Image {  // 0xRRGGBB pixels, row by row; a display's narrower channels at
     std::vector<std::uint32_t> pixels;
 };
 
-// A private directory, owned by the user, removed with what it holds.
+// A private directory, owned by the user (and the group of the same number, or the tests' own
+// group for the tests' user), removed with what it holds.
 struct TempDir {
-    explicit TempDir(uid_t user = getuid(), unsigned mode = 0700) : owner(user) {
+    explicit TempDir(uid_t user = geteuid(), unsigned mode = 0700)
+        : owner(user), group(user == geteuid() ? getegid() : user) {
         char name[] = "/tmp/digitmosaic-e2e-XXXXXX";
         path = mkdtemp(name) ? name : "";
-        if (path.empty() || chmod(name, mode) != 0 || chown(name, user, user) != 0)
+        if (path.empty() || chmod(name, mode) != 0 || chown(name, owner, group) != 0)
             ADD_FAILURE() << "no temporary directory for user " << user;
     }
     ~TempDir() {
@@ -64,11 +68,12 @@ struct TempDir {
     std::string Write(const std::string& name, const std::string& text) const {  // its path
         const std::string file = path + "/" + name;
         std::ofstream(file) << text;
-        if (chown(file.c_str(), owner, owner) != 0) ADD_FAILURE() << "cannot write " << file;
+        if (chown(file.c_str(), owner, group) != 0) ADD_FAILURE() << "cannot write " << file;
         return file;
     }
     std::string path;
     uid_t owner;
+    gid_t group;
 };
 
 // A process with env(1)'s environment changes ("-u NAME", then "NAME=value"), its output kept;
@@ -143,11 +148,53 @@ inline void Refused(Child& program, const std::string& line) {
         << status << ": " << errors;
 }
 
-inline Strings AsNobody(const Strings& env, const Strings& command) {  // env -i, as kNobody
-    const std::string id = std::to_string(kNobody);
-    Strings line{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "env", "-i"};
+// The command with only the environment given (env -i), as kHostUser.
+inline Strings AsHostUser(const Strings& env, const Strings& command) {
+    const std::string id = std::to_string(kHostUser);
+    Strings line{"env", "-i"};
+    if (geteuid() == 0)
+        line.insert(line.begin(), {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"});
     line.insert(line.end(), env.begin(), env.end());
     line.insert(line.end(), command.begin(), command.end());
+    return line;
+}
+
+// Whether this user may make user namespaces of its own (root need not).
+inline bool UserNamespaces() {
+    static const bool usable = geteuid() == 0 || [] {
+        Child probe({"unshare", "--user", "--map-root-user", "--mount", "true"});
+        return probe.Wait(5s) == "exit 0";
+    }();
+    return usable;
+}
+
+// The command with only the environment given, as another user than the tests' own: nobody when
+// the tests run as root, else the next user's number in a user namespace of its own, where the
+// tests' user has that number (see UserNamespaces). What the command sees of itself, from getuid()
+// to its files' owners, is that user's.
+inline Strings AsAnotherUser(const Strings& env, const Strings& command) {
+    if (geteuid() == 0) return AsHostUser(env, command);
+    const std::string other = std::to_string(geteuid() + 1);
+    Strings line{"unshare", "--map-user=" + other, "--map-group=" + other, "env", "-i"};
+    line.insert(line.end(), env.begin(), env.end());
+    line.insert(line.end(), command.begin(), command.end());
+    return line;
+}
+
+// The command, as AsHostUser runs it, with the installed tree's usr laid over /usr in a private
+// mount namespace, so that the machine stays as it was. Without root, the mount is made in a user
+// namespace where the tests' user is root, and the command runs in one nested in it where that
+// user is itself again (see UserNamespaces).
+inline Strings OverUsr(const std::string& tree, const Strings& env, const Strings& command) {
+    const bool root = geteuid() == 0;
+    const std::string asItself = root ? ""
+                                      : "unshare --map-user=" + std::to_string(geteuid()) +
+                                            " --map-group=" + std::to_string(getegid()),
+                      mount = "mount -t overlay overlay -o lowerdir=\"$0/usr:/usr\" /usr && exec " +
+                              asItself + " \"$@\"";
+    Strings line{"unshare", "--mount", "--propagation", "private", "sh", "-c", mount, tree};
+    if (!root) line.insert(line.begin() + 1, {"--user", "--map-root-user"});
+    for (const std::string& word : AsHostUser(env, command)) line.push_back(word);
     return line;
 }
 
@@ -174,7 +221,7 @@ inline std::string SaverBinary() {
 
 // A server of the test's own, ended by its id with the test: Xvfb (960 x 540, black, or as the
 // options say), the X.org server on the dummy driver (outputs DUMMY0 to DUMMY15 for xrandr), or
-// sway as kNobody with outputs at the given places (screenshots with grim): headless, or with its
+// sway as kHostUser with outputs at the given places (screenshots with grim): headless, or with its
 // outputs as windows on an Xvfb of its own, which can be closed as a monitor is unplugged.
 class Server {
   public:

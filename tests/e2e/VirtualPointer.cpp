@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
     wl_display* display = wl_display_connect(nullptr);
     if (!display) return Fail("no Wayland display");
     Globals globals;
-    wl_registry_add_listener(wl_display_get_registry(display), &kRegistry, &globals);
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &kRegistry, &globals);
     if (wl_display_roundtrip(display) < 0 || !globals.seat || !globals.manager)
         return Fail("the compositor has no seat or no virtual pointers");
     auto* pointer =
@@ -127,7 +128,9 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));  // one event at a time
     }
     wl_proxy_marshal_flags(pointer, kDestroy, nullptr, 1, WL_MARSHAL_FLAG_DESTROY);
+    wl_proxy_marshal_flags(globals.manager, 1, nullptr, 1, WL_MARSHAL_FLAG_DESTROY);  // destroy
     wl_display_roundtrip(display);
+    wl_seat_destroy(globals.seat), wl_registry_destroy(registry);
     wl_display_disconnect(display);
     return 0;
 }
