@@ -4,16 +4,14 @@
 // backend.
 #include <gtest/gtest.h>
 
-#include <random>
-#include <vector>
-
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
-#include "core/Beat.h"
 #include "core/PendingBoxes.h"
 #include "core/SaverCore.h"
 
@@ -102,33 +100,6 @@ TEST(PendingBoxes, FillExactlyTheirPixelsInTheirColours) {
     EXPECT_EQ(pixels, expected);
     EXPECT_EQ(PixelOf(PackRgb(0x12, 0x34, 0x56)), 0xFF123456U);
 }
-
-}  // namespace
-}  // namespace digitmosaic
-
-namespace digitmosaic {
-namespace {
-
-// Pumps keep the beat: one a little late does not push back the ones after it; one a whole
-// refresh behind starts the beat afresh from itself.
-TEST(Beat, ALatePumpKeepsTheBeatAndOnlyAWholeRefreshBehindRestartsIt) {
-    using namespace std::chrono;
-    Beat beat;
-    beat.SetInterval(10ms);
-    std::string due;
-    for (const milliseconds at : {0ms, 12ms, 25ms, 45ms, 57ms})
-        due +=
-            std::to_string(beat.Next(Beat::Clock::time_point(at)).time_since_epoch() / 1ms) + ' ';
-    EXPECT_EQ(due, "10 20 30 55 65 ");
-}
-
-}  // namespace
-}  // namespace digitmosaic
-
-// The saver core against a fake backend and a fake clock: what counts as seen on several
-// surfaces, the pumps' beat, the sleep while unseen, and input in the handlers' units.
-namespace digitmosaic {
-namespace {
 
 using Clock = Backend::Clock;
 using namespace std::chrono_literals;
