@@ -2,7 +2,6 @@
 // the saver, the pointer's arrow, the pace and one saver per user.
 #include "Harness.h"  // before Xlib, whose macros its own headers cannot take
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
 #include <netinet/in.h>
@@ -64,33 +63,23 @@ TEST(WithoutAWindowManager, KeysReachOnlyTheSaverThatHidesThePointerAndPaintsPac
     EXPECT_EQ(reached, 0) << "keys reached the program behind the saver";
 }
 
-// Under Openbox, a dock across the top and a window kept above the others are covered too; the
+// Under Openbox, a dock across the top and a window kept above the others (both reserving the
+// top rows) are covered too; the
 // about window is on screen, its frame mapped by the manager, before its bell rings.
 TEST(UnderAWindowManager, DocksAndWindowsKeptAboveAreCoveredAndTheAboutWindowShowsBeforeItsBell) {
     Server x;
     ASSERT_TRUE(x.Up());
-    _XDisplay* own = XOpenDisplay(x.Name().c_str());
-    ASSERT_NE(own, nullptr);
-    std::shared_ptr<_XDisplay> closing(own, XCloseDisplay);
     Child manager({"openbox"}, {"DISPLAY=" + x.Name()});
     x.Sh("until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window; do sleep 0.1; done");
     const Rect dock{0, 0, 960, 40}, above{600, 300, 200, 150};
-    const auto atom = [&](const char* name) { return XInternAtom(own, name, False); };
-    for (const auto& [area, property, value] :
+    for (const auto& [area, property, value] :  // each managed anew with the property set
          {std::tuple(dock, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK"),
           std::tuple(above, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE")}) {
-        const Window window =
-            XCreateSimpleWindow(own, DefaultRootWindow(own), area.x, area.y, unsigned(area.width),
-                                unsigned(area.height), 0, 0, 0x808080);
-        const Atom set = atom(value);
-        XChangeProperty(own, window, atom(property), XA_ATOM, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(&set), 1);
-        if (area == dock) {
-            const long strut[12] = {0, 0, dock.height, 0, 0, 0, 0, 0, 0, dock.width - 1, 0, 0};
-            XChangeProperty(own, window, atom("_NET_WM_STRUT_PARTIAL"), XA_CARDINAL, 32,
-                            PropModeReplace, reinterpret_cast<const unsigned char*>(strut), 12);
-        }
-        XMapWindow(own, window), XSync(own, False);
+        const std::string id = std::to_string(x.Map(area, 0x808080)), set = "; xprop -id " + id;
+        x.Sh("xdotool windowunmap --sync " + id + set + " -f " + property + " 32a -set " +
+             property + " " + value + set +
+             " -f _NET_WM_STRUT_PARTIAL 32c -set _NET_WM_STRUT_PARTIAL 0,0,40,0,0,0,0,0,0,959,0,0" +
+             "; xdotool windowmap " + id);
     }
     std::this_thread::sleep_for(500ms);
     auto saver = x.Start({"/s"});
@@ -105,7 +94,7 @@ TEST(UnderAWindowManager, DocksAndWindowsKeptAboveAreCoveredAndTheAboutWindowSho
 }
 
 // A display of the test's own on a local TCP port that passes one client's requests on to the
-// server's socket, holding back the first that takes a selection's ownership until released.
+// server's socket, holding back the first write that takes a selection's ownership until released.
 class HoldingProxy {
   public:
     explicit HoldingProxy(const std::string& server) {
@@ -143,42 +132,18 @@ class HoldingProxy {
         to.sun_family = AF_UNIX;
         path.copy(to.sun_path, sizeof to.sun_path - 1);
         if (connect(server, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) stop_ = true;
-        std::string pending;  // from the client, not yet a whole request
-        bool setUp = false;
+        // The client's requests come in whole writes; the one that takes the selection starts a
+        // write of its own, after the reply that found the selection free.
         for (pollfd both[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}}; !stop_;) {
             if (poll(both, 2, 50) <= 0) continue;
             char buffer[65536];
             for (int from : {0, 1}) {
                 if (!both[from].revents) continue;
                 const ssize_t got = read(both[from].fd, buffer, sizeof buffer);
-                if (got <= 0) stop_ = true;
-                if (got <= 0 || from == 0) {
-                    pending.append(buffer, std::size_t(std::max<ssize_t>(got, 0)));
-                    continue;
-                }
-                if (write(client, buffer, std::size_t(got)) != got) stop_ = true;
-            }
-            // Little-endian lengths: the set-up's names, then each request's length in words
-            // (0: the length follows, as a big request gives it).
-            const auto word = [&](std::size_t at) {
-                return std::size_t(std::uint8_t(pending[at]) | std::uint8_t(pending[at + 1]) << 8);
-            };
-            for (std::size_t size = 0;; pending.erase(0, size)) {
-                if (!setUp && pending.size() >= 12)
-                    size = 12 + (word(6) + 3) / 4 * 4 + (word(8) + 3) / 4 * 4;
-                else if (setUp && pending.size() >= 4 && word(2))
-                    size = 4 * word(2);
-                else if (setUp && pending.size() >= 8)
-                    size = 4 * (word(4) | word(6) << 16);
-                else
-                    break;
-                if (pending.size() < size) break;
-                if (setUp && pending[0] == 22 && !held_) {  // SetSelectionOwner
-                    held_ = true;
-                    while (!released_ && !stop_) std::this_thread::sleep_for(5ms);
-                }
-                if (write(server, pending.data(), size) != ssize_t(size)) stop_ = true;
-                setUp = true;
+                if (from == 0 && got > 0 && buffer[0] == 22 && !held_)  // SetSelectionOwner
+                    for (held_ = true; !released_ && !stop_;) std::this_thread::sleep_for(5ms);
+                if (got <= 0 || write(both[1 - from].fd, buffer, std::size_t(got)) != got)
+                    stop_ = true;
             }
         }
         close(client), close(server);
