@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "core/DirtyStrips.h"
@@ -152,7 +151,6 @@ struct CoreFixture {
         core = std::make_unique<SaverCore>(StartUp{}, std::move(owned), nullptr, &FakeNow);
         core->OpenWindow(saver);
     }
-    FakeSurface& At(std::size_t i) { return *surfaces[i]; }
     std::vector<std::unique_ptr<FakeSurface>> surfaces;
     FakeBackend* backend;
     std::unique_ptr<SaverCore> core;
@@ -170,13 +168,11 @@ TEST(SaverCore, PaintsWhileAnySurfaceIsSeenAndSleepsWithoutDeadlineOnlyWhileNone
         EXPECT_EQ(f.backend->waits, (std::vector<long>{10, 10})) << visible.size();
         for (auto& surface : f.surfaces) EXPECT_EQ(surface->presents, 2);
     }
-    for (const auto& visible : std::vector<std::vector<bool>>{{false}, {false, false}}) {
-        CoreFixture f(visible);
-        f.backend->arrivals = {[] {}, [&f] { f.At(0).visible = true; }};
-        f.core->PumpEvents();
-        EXPECT_EQ(f.backend->waits, (std::vector<long>{-1, -1, 10})) << visible.size();
-        for (auto& surface : f.surfaces) EXPECT_EQ(surface->presents, 1);
-    }
+    CoreFixture f({false, false});
+    f.backend->arrivals = {[] {}, [&f] { f.surfaces[0]->visible = true; }};
+    f.core->PumpEvents();
+    EXPECT_EQ(f.backend->waits, (std::vector<long>{-1, -1, 10}));
+    for (auto& surface : f.surfaces) EXPECT_EQ(surface->presents, 1);
 }
 
 // Pumps come one a refresh, counted from the beat; one late by a little keeps it, one a whole

@@ -151,10 +151,9 @@ TEST_F(OnWayland, HiddenItSleepsShownOrResizedItPaintsAndTheCompositorGoingEndsI
 // line and status 1, before anything is shown.
 TEST(OnWaylandSocket, ASocketWithNoCompositorBehindItIsRefusedWithOneLine) {
     TempDir dir;
-    const std::string path = dir.path + "/wayland-9";
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    (dir.path + "/wayland-9").copy(address.sun_path, sizeof address.sun_path - 1);
     const int listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_EQ(bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listening, 4), 0);
@@ -180,10 +179,9 @@ TEST(OnWaylandOutputs, OutputsThatComeAndGoWhileItPaintsAreFollowed) {
     for (const Rect& output : kOutputs) EXPECT_TRUE(Shows(sway, output, 8s)) << saver->Errors();
     EXPECT_EQ(OutputsWithSaver(sway, "X11-1 X11-2"), "X11-1 X11-2");
 
-    const Rect third{1600, 0, 640, 480};
     Swaymsg(sway, "create_output");
     Swaymsg(sway, "output X11-3 mode 640x480 position 1600 0");
-    EXPECT_TRUE(Shows(sway, third, 8s)) << "a new output is not covered";
+    EXPECT_TRUE(Shows(sway, {1600, 0, 640, 480}, 8s)) << "a new output is not covered";
     EXPECT_EQ(OutputsWithSaver(sway, "X11-1 X11-2 X11-3"), "X11-1 X11-2 X11-3");
 
     sway.Unplug("X11-2");
@@ -195,10 +193,7 @@ TEST(OnWaylandOutputs, OutputsThatComeAndGoWhileItPaintsAreFollowed) {
     Swaymsg(sway, "output X11-4 mode 640x480 position 960 0");
     EXPECT_EQ(OutputsWithSaver(sway, "X11-1 X11-3 X11-4"), "X11-1 X11-3 X11-4");
     EXPECT_TRUE(Shows(sway, kOutputs[1], 8s)) << "an output plugged in again is not covered";
-    EXPECT_EQ(saver->Wait(0ms), "running") << saver->Errors();
-    sway.Sh("wtype a");
-    EXPECT_EQ(saver->Wait(3s), "exit 0");
-    EXPECT_EQ(saver->Out() + saver->Errors(), "");
+    EXPECT_EQ(saver->Wait(0ms) + saver->Out() + saver->Errors(), "running");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // input the end-to-end tests drive.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <set>
 #include <sstream>
 
