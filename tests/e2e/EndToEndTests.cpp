@@ -202,14 +202,14 @@ TEST_F(EndToEnd, OtherArgumentsEndSilentlyAndBadOrLostDisplaysGiveOneLineAndStat
     }
 }
 
-// Hostile limits (too few descriptors, too little address space or stack) give one line and
-// status 1, or a saver or about window that a key ends, never a crash's signal, and the saver never
-// by the watchdog. A saver whose painting loop stops (its main thread alone stopped, as a reply
-// that never comes would stop it) ends within seconds with one line, status 1; one stopped whole
-// (SIGSTOP) for longer and continued runs on. Stopped while wholly covered (resting), it ends too
-// once uncovered, its line given up on a standard error that is a full pipe nobody reads. Another
-// client holding both grabs leaves no input to end the saver: one line, status 1; holding the
-// keyboard alone, keys go to it and a click still ends the saver.
+// Hostile limits (too few descriptors, each count from 8 to 24, too little address space or
+// stack) give one line and status 1, or a saver or about window that a key ends, never a crash's
+// signal nor the watchdog's line. A saver whose painting loop stops (its main thread alone stopped,
+// as a reply that never comes would stop it) ends within seconds with one line, status 1; one
+// stopped whole (SIGSTOP) for longer and continued runs on. Stopped while wholly covered (resting),
+// it ends too once uncovered, its line given up on a standard error that is a full pipe nobody
+// reads. Another client holding both grabs leaves no input to end the saver: one line, status 1;
+// holding the keyboard alone, keys go to it and a click still ends the saver.
 TEST_F(EndToEnd, NoLimitOrStoppedLoopLeavesAScreenThatIgnoresKeys) {
     Strings limits{"ulimit -v 90000; exec",       "ulimit -v 100000; exec",
                    "exec prlimit --as=103168000", "exec prlimit --as=103680000",
