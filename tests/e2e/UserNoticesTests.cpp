@@ -65,18 +65,16 @@ TEST(WithoutAWindowManager, KeysReachOnlyTheSaverThatHidesThePointerAndPaintsPac
 TEST(UnderAWindowManager, DocksAndWindowsKeptAboveAreCoveredAndTheAboutWindowShowsBeforeItsBell) {
     Server x;
     ASSERT_TRUE(x.Up());
-    Child manager({"openbox"}, {"DISPLAY=" + x.Name()});
-    x.Sh("until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window; do sleep 0.1; done");
     const Rect dock{0, 0, 960, 40}, above{600, 300, 200, 150};
-    for (const auto& [area, property, value] :  // each managed anew with the property set
+    for (const auto& [area, property, value] :
          {std::tuple(dock, "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DOCK"),
           std::tuple(above, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE")}) {
-        const std::string id = std::to_string(x.Map(area, 0x808080)), set = "; xprop -id " + id;
-        x.Sh("xdotool windowunmap --sync " + id + set + " -f " + property + " 32a -set " +
-             property + " " + value + set +
-             " -f _NET_WM_STRUT_PARTIAL 32c -set _NET_WM_STRUT_PARTIAL 0,0,40,0,0,0,0,0,0,959,0,0" +
-             "; xdotool windowmap " + id);
+        const std::string set = "xprop -id " + std::to_string(x.Map(area, 0x808080)) + " -f ";
+        x.Sh(set + property + " 32a -set " + property + " " + value + "; " + set +
+             "_NET_WM_STRUT_PARTIAL 32c -set _NET_WM_STRUT_PARTIAL 0,0,40,0,0,0,0,0,0,959,0,0");
     }
+    Child manager({"openbox"}, {"DISPLAY=" + x.Name()});  // takes on the windows as they are
+    x.Sh("until xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window; do sleep 0.1; done");
     std::this_thread::sleep_for(500ms);
     auto saver = x.Start({"/s"});
     EXPECT_TRUE(Shows(x, dock, 8s)) << "the dock stays above the saver";
