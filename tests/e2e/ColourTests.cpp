@@ -68,16 +68,10 @@ struct Pictures final : HostServices {
 // colour one of the pictures has there, to the bits the display keeps (5-6-5 at depth 16), and the
 // picture is kept in shared memory only where the server shares it at depth 24.
 TEST(Colours, EveryPaintedPixelHasTheProgramsColourOnBothCanvasesAndAtDepth16) {
-    struct Case {
-        const char* name;
-        Strings options;
-        std::uint32_t kept;
-        bool shared;
-    };
     for (const auto& [name, options, kept, shared] :
-         {Case{"shared memory", {}, 0xFFFFFF, true},
-          Case{"pixmap", {"-extension", "MIT-SHM"}, 0xFFFFFF, false},
-          Case{"depth 16", {"-screen", "0", "960x540x16"}, 0xF8FCF8, false}}) {
+         {std::tuple("shared memory", Strings{}, 0xFFFFFFU, true),
+          std::tuple("pixmap", Strings{"-extension", "MIT-SHM"}, 0xFFFFFFU, false),
+          std::tuple("depth 16", Strings{"-screen", "0", "960x540x16"}, 0xF8FCF8U, false)}) {
         Server x(Server::kXvfb, options);
         ASSERT_TRUE(x.Up() && std::filesystem::exists(DIGITMOSAIC_FAKETIME)) << "no faketime";
         for (const Rect area : {kScreen, Rect{100, 60, 640, 360}}) {

@@ -1,14 +1,14 @@
-// The program code (start-up, saver window, picture loop, painter, colours, spiral) on a fake host.
+// The program code (picture loop, painter, colours, spiral) on a fake host; its start-up and
+// input the end-to-end tests drive.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <set>
 #include <sstream>
 
 #include "picture/DigitColors.h"
 #include "picture/PictureLoop.h"
 #include "picture/Spiral.h"
-#include "startup/Main.h"
+#include "saver/form1.h"
 
 namespace digitmosaic {
 namespace {
@@ -24,39 +24,34 @@ struct Draws {
 constexpr float kBelowHalf = 0.49999997F;  // the largest single below one half
 constexpr float kBelowOne = 0.99999994F;   // the largest random unit
 
-// The program on a host that logs every action but RandomUnit and DrawBox, a pump with the boxes
-// drawn so far; it plays back the scripted draws and ends the program when they run out.
+// The picture loop on a host that logs its scales and its pumps, each with the boxes drawn so far;
+// it plays back the scripted draws and ends the program when they run out.
 struct Program final : HostServices {
     std::vector<float> randoms;
-    std::string argument;
-    bool anotherInstance = false;
-    std::function<void()> onPump = [] {};  // runs inside every PumpEvents
     std::ostringstream log;
     std::vector<Box> boxes;
     PictureState state{.Running = true};
-    form1 saver{*this, state};
-    about aboutBox{*this};
 
     float RandomUnit() override {
         if (randoms.empty()) throw ProgramEnded{};
         const float next = randoms.front();
         return randoms.erase(randoms.begin()), next;
     }
-    void SeedRandom(float seed) override { log << "SeedRandom(" << seed << ") "; }
+    void SeedRandom(float) override {}
     float SecondsSinceMidnight() override { return 4321.25F; }
-    void PumpEvents() override { log << "Pump@" << boxes.size() << ' ', onPump(); }
-    [[noreturn]] void EndProgram() override { log << "EndProgram ", throw ProgramEnded{}; }
-    std::string ArgumentString() override { return argument; }
-    bool AnotherInstanceRunning() override { return anotherInstance; }
+    void PumpEvents() override { log << "Pump@" << boxes.size() << ' '; }
+    [[noreturn]] void EndProgram() override { throw ProgramEnded{}; }
+    std::string ArgumentString() override { return "/s"; }
+    bool AnotherInstanceRunning() override { return false; }
     float ScreenWidthTwips() override { return 28800; }  // 1920 x 1080 pixels at 96 dpi
     float ScreenHeightTwips() override { return 16200; }
-    void SetCursorPos(int x, int y) override { log << "SetCursorPos(" << x << ',' << y << ") "; }
-    void SystemBeep() override { log << "SystemBeep "; }
-    void OpenWindow(SaverWindowEvents& w) override { log << "OpenWindow(saver) ", w.Form_Load(); }
-    void OpenWindow(AboutWindowEvents&) override { log << "OpenWindow(about) "; }
-    void ShowWindow(SaverWindowEvents&) override { log << "ShowWindow(saver) "; }
-    void UnloadWindow(SaverWindowEvents&) override { log << "UnloadWindow(saver) "; }
-    void UnloadWindow(AboutWindowEvents&) override { log << "UnloadWindow(about) "; }
+    void SetCursorPos(int, int) override {}
+    void SystemBeep() override {}
+    void OpenWindow(SaverWindowEvents&) override {}
+    void OpenWindow(AboutWindowEvents&) override {}
+    void ShowWindow(SaverWindowEvents&) override {}
+    void UnloadWindow(SaverWindowEvents&) override {}
+    void UnloadWindow(AboutWindowEvents&) override {}
     void SetLogicalScale(double x1, double y1, double x2, double y2) override {
         log << "SetLogicalScale(" << x1 << ',' << y1 << ',' << x2 << ',' << y2 << ") ";
     }
@@ -70,21 +65,13 @@ struct Program final : HostServices {
             randoms.insert(randoms.end(), 10, d.palette);
         }
     }
-    // Runs program code until it returns or ends the program; returns what it did on the host.
-    std::string Run(const std::function<void()>& code) {
-        log.str("");
+    // Runs the picture loop until the draws run out; returns its scales and pumps.
+    std::string Loop() {
         try {
-            code();
+            PictureLoop(state, *this);
         } catch (const ProgramEnded&) {
         }
         return log.str();
-    }
-    std::string Main(const char* given) {
-        argument = given;
-        return Run([this] { digitmosaic::Main(*this, saver, aboutBox); });
-    }
-    std::string Loop() {
-        return Run([this] { PictureLoop(state, *this); });
     }
 };
 
@@ -94,39 +81,6 @@ std::string Painted(int width, int height, int rows) {
     log << "SetLogicalScale(0,0," << width << ',' << height << ") ";
     for (int row = 1; row <= rows; ++row) log << "Pump@" << row * width << ' ';
     return log.str();
-}
-
-// Whether the log holds the calls in this order (others may come between) and not `never`.
-testing::AssertionResult InOrder(const std::string& log, const std::vector<std::string>& calls,
-                                 const std::string& never = "\n") {
-    std::size_t at = 0;
-    for (const std::string& call : calls)
-        if ((at = log.find(call, at)) == std::string::npos)
-            return testing::AssertionFailure() << "no " << call << "in order in " << log;
-    if (log.find(never) != std::string::npos)
-        return testing::AssertionFailure() << never << ": " << log;
-    return testing::AssertionSuccess();
-}
-
-// Anything but exactly "/c" or "/s" ends at once without a window, and so does a second instance
-// even for "/c"; "/c" opens the about window, then beeps and returns, and its OK unloads it, then
-// ends; "/s" parks the pointer at the screen's twips as pixels, then the saver loads and paints
-// until a key, which unloads its window, then ends. (The other endings the end-to-end tests drive.)
-TEST(Main, DispatchesOnExactlyConfigureOrRun) {
-    for (const char* argument : {"/S", "/C", "/s ", "/c ", "/s:123", "/p 1234", "/s -root", ""})
-        EXPECT_EQ(Program().Main(argument), "EndProgram ") << '"' << argument << '"';
-    Program first, second, saver;
-    second.anotherInstance = true;
-    EXPECT_TRUE(InOrder(first.Main("/c"), {"OpenWindow(about) ", "SystemBeep "}, "EndProgram"));
-    EXPECT_EQ(first.Run([&] { first.aboutBox.Command1_Click(); }),
-              "UnloadWindow(about) EndProgram ");
-    EXPECT_EQ(second.Main("/c"), "EndProgram ");
-    saver.Script({Draws{.75F, .75F, .75F, .75F, .75F, .75F}});  // base 8, 282 x 235, raster
-    saver.onPump = [&] { saver.saver.Form_KeyDown(0, 0); };
-    EXPECT_TRUE(InOrder(
-        saver.Main("/s"),
-        {"SetCursorPos(28800,16200) ", "OpenWindow(saver) ", "ShowWindow(saver) ",
-         "SeedRandom(4321.25) ", Painted(282, 235, 1), "UnloadWindow(saver) ", "EndProgram "}));
 }
 
 // One picture each, at the bottom and the top of every range, and each switch probed from both
