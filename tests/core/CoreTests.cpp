@@ -137,14 +137,26 @@ struct FakeBackend final : Backend {
     std::uint64_t frames = 0;
 };
 
-// The saver window, whose handlers the core's pump never reaches here.
-struct IdleSaver final : SaverWindowEvents {
+// The saver window's handlers as a log, in the units they were given.
+struct LoggedSaver final : SaverWindowEvents {
     void Form_Load() override {}
-    void Form_Click() override {}
-    void Form_KeyDown(int, int) override {}
-    void Form_MouseDown(int, int, float, float) override {}
-    void Form_MouseMove(int, int, float, float) override {}
-    void Form_Unload(bool&) override {}
+    void Form_Click() override { log += "click "; }
+    void Form_KeyDown(int, int shift) override { log += "key/" + std::to_string(shift) + " "; }
+    void Form_MouseDown(int button, int shift, float x, float y) override {
+        log += "down" + std::to_string(button) + "/" + std::to_string(shift) + At(x, y);
+    }
+    void Form_MouseMove(int buttons, int, float x, float y) override {
+        log += "move" + std::to_string(buttons) + At(x, y);
+    }
+    void Form_Unload(bool&) override { log += "unload "; }
+    static std::string At(float x, float y) {
+        std::string at = "@";
+        at += std::to_string(static_cast<int>(x));
+        at += ',';
+        at += std::to_string(static_cast<int>(y));
+        return at += ' ';
+    }
+    std::string log;
 };
 
 struct CoreFixture {
@@ -162,7 +174,7 @@ struct CoreFixture {
     std::vector<std::unique_ptr<FakeSurface>> surfaces;
     FakeBackend* backend;
     std::unique_ptr<SaverCore> core;
-    IdleSaver saver;
+    LoggedSaver saver;
 };
 
 // One surface seen is enough to paint on all of them; with none seen the pump sleeps with no
@@ -198,6 +210,28 @@ TEST(SaverCore, PumpsKeepTheBeatOfTheRefreshOrTheServersPace) {
     f.core->PumpEvents();  // 55 -> asked at 58
     EXPECT_EQ(f.backend->waits, (std::vector<long>{10, 6, 10, 10}));
     EXPECT_EQ(fakeNow - before, 3ms);
+}
+
+// Input reaches the handlers in their units: positions in the picture's logical units on the
+// surface it came from (one that came mid-picture too), the desktop's button and shift codes, the
+// wheel as nothing, a release as a click, a closed surface as the saver's unload.
+TEST(SaverCore, InputReachesTheHandlersInTheirUnits) {
+    CoreFixture f({true});
+    f.core->SetLogicalScale(0, 0, 48, 40);
+    BackendEvents& events = *f.backend->events;
+    FakeSurface added;
+    events.SurfaceAdded(added);
+    events.KeyPressed(38, {true, true, false});
+    events.ButtonPressed(*f.surfaces[0], Button::Left, {}, 480, 270);
+    events.ButtonPressed(added, Button::Right, {false, false, true}, 959, 539);
+    events.ButtonPressed(added, Button::Middle, {}, 0, 0);
+    events.ButtonPressed(added, Button::Wheel, {}, 0, 0);
+    events.ButtonReleased(added, Button::Wheel);
+    events.ButtonReleased(added, Button::Left);
+    events.PointerMoved(added, {true, true, true}, {}, 240, 135);
+    events.SurfaceClosed();
+    EXPECT_EQ(f.saver.log,
+              "key/3 down1/0@24,20 down2/4@47,39 down4/0@0,0 click move7@12,10 unload ");
 }
 
 }  // namespace
