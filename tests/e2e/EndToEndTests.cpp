@@ -62,18 +62,17 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
             EXPECT_GT(lines.size(), 20U) << "the same lines over and over";
         }
         EXPECT_EQ(Xdotool("getmouselocation").substr(0, 12), "x:959 y:539 ") << "not parked";
+        EXPECT_EQ(x_.Sh("grep -c libQt6 /proc/" + std::to_string(saver->Pid()) + "/maps", true),
+                  "0\n")
+            << "the toolkit's libraries mapped";
         if (ending == "key shift+a") {
             EXPECT_EQ(x_.Sh("cd /proc/" + std::to_string(saver->Pid()) + "/fd && readlink 0 1 2"),
                       "/dev/null\n/dev/null\n/dev/null\n");
             // Covered in part or wholly, or unmapped, then shown again, it shows its picture again
             // at once. Wholly covered or unmapped, it sleeps until an event comes: not a wake in
             // two seconds.
-            const auto painting = [&] {  // the screen changes within 300 ms
-                const Image before = x_.Shot();
-                std::this_thread::sleep_for(300ms);
-                return x_.Shot().pixels != before.pixels;
-            };
-            EXPECT_LT(x_.LostUnderPopup({380, 170, 200, 200}, [&] { EXPECT_TRUE(painting()); }),
+            EXPECT_LT(x_.LostUnderPopup({380, 170, 200, 200},
+                                        [&] { EXPECT_TRUE(Painting(x_, kScreen)); }),
                       400);
             EXPECT_LT(x_.LostUnderPopup(
                           kScreen, [&] { EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken"; }),
@@ -81,7 +80,7 @@ TEST_F(EndToEnd, SaverCoversTheScreenRedrawsAndEndsOnKeysWithModifiersClicksMove
             Xdotool("windowunmap --sync " + std::to_string(window) + " sleep 0.3");
             EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken while unmapped";
             Xdotool("windowmap --sync " + std::to_string(window));
-            EXPECT_TRUE(painting()) << "shown again";
+            EXPECT_TRUE(Painting(x_, kScreen)) << "shown again";
         }
         if (ending == "mousemove 100 100") {  // the first two moves do not end it, the third does
             Xdotool("mousemove 100 100 sleep 0.3 mousemove 300 200 click 4 click 5 sleep 0.3");

@@ -273,6 +273,13 @@ class Server {
 // Pixels that went black, or grey (0x808080), where `before` showed something else.
 int Lost(const Image& before, const Image& after);
 
+// Whether the area shows something else 300 ms later.
+inline bool Painting(const Server& s, const Rect& area) {
+    const Image before = s.Shot(area);
+    std::this_thread::sleep_for(300ms);
+    return s.Shot(area).pixels != before.pixels;
+}
+
 // Watches the area for at most `within`: true once it shows cells (two colours or more) and, when
 // `all`, once every pixel of it has shown something other than `before` (black when empty).
 bool Shows(const Server& s, const Rect& area, ms within, bool all = false,

@@ -38,13 +38,6 @@ std::string OutputsWithSaver(const Server& sway, const std::string& expected) {
     return found;
 }
 
-// Whether the area shows something else 200 ms later.
-bool Painting(const Server& sway, const Rect& area) {
-    const Image before = sway.Shot(area);
-    std::this_thread::sleep_for(200ms);
-    return sway.Shot(area).pixels != before.pixels;
-}
-
 class OnWayland : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -98,6 +91,10 @@ TEST_F(OnWayland, EveryStartCoversEveryOutputAndAKeyOrItsWindowClosedEndsIt) {
             const Image onX = x.Shot();
             EXPECT_EQ(std::count(onX.pixels.begin(), onX.pixels.end(), 0U), onX.width * onX.height);
             EXPECT_TRUE(x.Windows("--name '.'").empty()) << "a window on the X display";
+            EXPECT_EQ(
+                sway_.Sh("grep -c libQt6 /proc/" + std::to_string(saver->Pid()) + "/maps", true),
+                "0\n")
+                << "the toolkit's libraries mapped";
         }
         if (start <= 2)
             Swaymsg(sway_, "'focus output HEADLESS-" + std::to_string(start) + ", kill'");
