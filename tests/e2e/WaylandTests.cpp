@@ -131,7 +131,7 @@ TEST_F(OnWayland, HiddenItSleepsShownOrResizedItPaintsAndTheCompositorGoingEndsI
     auto saver = sway_.Start({"/s"});
     CoversEveryOutput(*saver, "at start");
     Swaymsg(sway_, "'focus output HEADLESS-1, workspace 8, focus output HEADLESS-2, workspace 9'");
-    std::this_thread::sleep_for(500ms);
+    std::this_thread::sleep_for(1500ms);  // the last frame's news, and the watchdog's last wake
     EXPECT_LE(SleepsOver(saver->Pid(), 2s), 1) << "woken while hidden";
     std::this_thread::sleep_for(4s);
     Swaymsg(sway_, "'workspace 1, workspace 2'");
