@@ -4,7 +4,7 @@
 // appears here, so the program code above it runs without a display.
 //
 // The flow of control. The process entry picks the backend, builds the saver core over it and
-// hands over to Main; from then on the program holds the only thread that draws, and the host
+// hands over to Main; from then on the program holds the only thread that draws, and the core
 // runs only when called:
 //
 //   entry ──> Main ── AnotherInstanceRunning? ──> EndProgram
@@ -21,14 +21,15 @@
 //                                                       └─> DrawPicture: per row of cells
 //                                                             DrawBox × width, then PumpEvents
 //
-//   PumpEvents: the host presents the boxes drawn since the last pump on every surface (the
-//   saver's windows, or a host's window), waits for the next refresh while delivering input,
-//   and raises the handlers from inside the call. While no surface can be seen it neither
-//   presents nor returns: it sleeps until an event comes, and only then goes on painting.
+//   PumpEvents: the core presents the boxes drawn since the last pump on every surface (the
+//   saver's windows, or a host's window), waits in the backend for the next refresh (or until
+//   the compositor asks for the next picture) while delivering input, and raises the handlers
+//   from inside the call. While no surface can be seen it neither presents nor returns: it
+//   sleeps until the server has something, and only then goes on painting.
 //   Whatever it delivers can end the program:
 //     key, click, button, third move ──> Form_KeyDown / Form_Click / ... ──> UnloadWindow(form1)
-//       ──> Form_Unload (re-entered through the host) ──> EndProgram
-//   EndProgram never returns: the host hides what it shows and ends the process at once.
+//       ──> Form_Unload (re-entered through the core) ──> EndProgram
+//   EndProgram never returns: the backend hides what it shows and the process ends at once.
 #pragma once
 
 #include <cstdint>
