@@ -2,6 +2,7 @@
 // of the shared-memory canvas, the pixmap canvas and a 16-bit display, in the saver's own window
 // and in a host's, against the same pictures painted by the program code in the test.
 #include "Harness.h"
+#include "QuietHost.h"
 #include "core/SaverCore.h"
 #include "saver/form1.h"
 
@@ -19,7 +20,7 @@ const std::string kAnyOrder =
 
 // The first three pictures of such a run on a surface of the size, each pixel's colour in each
 // (0xRRGGBB), drawn by the saver window's code on a host that keeps nothing else.
-struct Pictures final : HostServices {
+struct Pictures final : QuietHost {
     struct Painted {};
     PixelGrid grid;
     std::vector<std::vector<std::uint32_t>> colours;
@@ -51,17 +52,8 @@ struct Pictures final : HostServices {
     }
     void PumpEvents() override {}
     [[noreturn]] void EndProgram() override { throw Painted{}; }
-    std::string ArgumentString() override { return "/s"; }
-    bool AnotherInstanceRunning() override { return false; }
     float ScreenWidthTwips() override { return 0; }
     float ScreenHeightTwips() override { return 0; }
-    void SetCursorPos(std::int32_t, std::int32_t) override {}
-    void SystemBeep() override {}
-    void OpenWindow(SaverWindowEvents&) override {}
-    void OpenWindow(AboutWindowEvents&) override {}
-    void ShowWindow(SaverWindowEvents&) override {}
-    void UnloadWindow(SaverWindowEvents&) override {}
-    void UnloadWindow(AboutWindowEvents&) override {}
 };
 
 // On each server, a saver full screen, then one in a host's window: every pixel it painted has the

@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "QuietHost.h"
 #include "picture/DigitColors.h"
 #include "picture/PictureLoop.h"
 #include "picture/Spiral.h"
@@ -26,7 +27,7 @@ constexpr float kBelowOne = 0.99999994F;   // the largest random unit
 
 // The picture loop on a host that logs its scales and its pumps, each with the boxes drawn so far;
 // it plays back the scripted draws and ends the program when they run out.
-struct Program final : HostServices {
+struct Program final : QuietHost {
     std::vector<float> randoms;
     std::ostringstream log;
     std::vector<Box> boxes;
@@ -41,17 +42,8 @@ struct Program final : HostServices {
     float SecondsSinceMidnight() override { return 4321.25F; }
     void PumpEvents() override { log << "Pump@" << boxes.size() << ' '; }
     [[noreturn]] void EndProgram() override { throw ProgramEnded{}; }
-    std::string ArgumentString() override { return "/s"; }
-    bool AnotherInstanceRunning() override { return false; }
     float ScreenWidthTwips() override { return 28800; }  // 1920 x 1080 pixels at 96 dpi
     float ScreenHeightTwips() override { return 16200; }
-    void SetCursorPos(int, int) override {}
-    void SystemBeep() override {}
-    void OpenWindow(SaverWindowEvents&) override {}
-    void OpenWindow(AboutWindowEvents&) override {}
-    void ShowWindow(SaverWindowEvents&) override {}
-    void UnloadWindow(SaverWindowEvents&) override {}
-    void UnloadWindow(AboutWindowEvents&) override {}
     void SetLogicalScale(double x1, double y1, double x2, double y2) override {
         log << "SetLogicalScale(" << x1 << ',' << y1 << ',' << x2 << ',' << y2 << ") ";
     }
