@@ -15,7 +15,6 @@
 #include "startup/Main.h"
 #include "startup/about.h"
 #include "system/Crash.h"
-#include "system/Environment.h"
 #include "system/Failure.h"
 #include "system/Watchdog.h"
 #include "wayland/WaylandBackend.h"
@@ -83,16 +82,10 @@ std::unique_ptr<AboutToolkit> LoadAboutToolkit(int& argc, char** argv, DisplaySe
     // An exception nothing caught (memory that could not be had, mostly) would abort.
     std::set_terminate([] { Fail("out of memory"); });
     const StartUp startUp = ReadStartUp(argc, argv);
-    if (startUp.ShowsWindow()) {
-        // Both read the X authority file when they connect: one that never ends would hold them.
-        if (const std::string why = UnusableAuthority(); !why.empty()) {
-            FailWithoutDisplay(why);
-        }
-        // Watched from before the display is touched, so that a connection that never completes
-        // ends too.
-        if (!StartWatchdog(kWatchdogPatience)) {
-            Fail("cannot start the watchdog thread (out of memory or threads?)");
-        }
+    // Watched from before the display is touched, so that a connection that never completes ends
+    // too.
+    if (startUp.ShowsWindow() && !StartWatchdog(kWatchdogPatience)) {
+        Fail("cannot start the watchdog thread (out of memory or threads?)");
     }
     SaverCore core(startUp, BackendFor(startUp), [&argc, argv, &startUp] {
         return LoadAboutToolkit(argc, argv, startUp.server);

@@ -33,6 +33,10 @@ std::string FirstLineOf(int pipe) {
 }  // namespace
 
 xcb_connection_t* ConnectToDisplay(int* screen) {
+    // The library reads the authority file first: one that never ends would hold it for ever.
+    if (const std::string why = UnusableAuthority(); !why.empty()) {
+        FailWithoutDisplay(why);
+    }
     // Descriptor 2 is a pipe of the program's own while the library connects; the program's line
     // goes to a copy of standard error meanwhile (the watchdog may write it).
     int caught[2] = {-1, -1};
